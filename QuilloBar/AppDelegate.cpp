@@ -1,0 +1,7 @@
+#include "QuilloBar/AppDelegate.h"
+
+namespace quillo {
+
+AppDelegate::AppDelegate(QObject* parent) : QObject(parent) {}
+
+} // namespace quillo
