@@ -163,7 +163,9 @@ VaultError timedOut() {
 }
 
 VaultError failure(const Call& call, const GError* error) {
-    if (call.timedOut()) {
+    if (call.timedOut() || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
         return timedOut();
     }
     if (error == nullptr) {

@@ -79,6 +79,15 @@ TEST(VaultIsolation, LockedCollectionReadsNothingWithoutUnlocking) {
     const QByteArray interactiveTraffic =
         busTraffic(environment, [&] { EXPECT_EQ(read(environment, true).exitStatus, 2); });
     EXPECT_TRUE(interactiveTraffic.contains("member=Unlock"));
+
+    // Saving needs the collection unlocked too: refused, and said so.
+    const ProgramOutcome saved = save(environment);
+    EXPECT_EQ(saved.exitStatus, 1);
+    EXPECT_EQ(saved.standardError, "Could not save: The keyring is locked\n");
+    const ProgramOutcome created =
+        runProgram(probe, {QStringLiteral("save"), QStringLiteral("vault-isolation-new")},
+                   environment, secret);
+    EXPECT_EQ(created.exitStatus, 1) << created.standardError.data();
 }
 
 // The read gives up at its deadline instead of waiting on the keyring forever.
