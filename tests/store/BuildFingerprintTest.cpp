@@ -77,7 +77,7 @@ TEST_F(BuildFingerprintTest, UnreadableFilesCountAsEmpty) {
     EXPECT_EQ(fingerprint(), sha256Hex("program"));
 }
 
-// Every line names a file under root with its digest; the module is listed,
+// Every line names a file under root with its digest; the modules are listed,
 // the executable and the manifest are not.
 void expectCompleteManifest(const QString& root) {
     QFile file(root + u'/' + QString::fromUtf8(InstallTree::buildManifest));
@@ -93,7 +93,10 @@ void expectCompleteManifest(const QString& root) {
         EXPECT_EQ(line.left(64), sha256Hex(shipped.readAll())) << path.toStdString();
         paths.append(path);
     }
-    EXPECT_TRUE(paths.contains(QString::fromUtf8(InstallTree::applicationModule)));
+    for (const auto module : {InstallTree::applicationModule, InstallTree::configureModule,
+                              InstallTree::requestModule}) {
+        EXPECT_TRUE(paths.contains(QString::fromUtf8(module))) << module;
+    }
     EXPECT_FALSE(paths.contains(QString::fromUtf8(InstallTree::executable)));
     EXPECT_FALSE(paths.contains(QString::fromUtf8(InstallTree::buildManifest)));
     QStringList sorted = paths;
