@@ -3,7 +3,6 @@
 //   vault-probe save ACCOUNT        value on stdin; 0, or 1 with the message
 //   vault-probe read ACCOUNT [interactive]   value on stdout; 0, or 2 when absent
 //   vault-probe lock                 locks the default collection
-//   vault-probe locked               0 when the default collection is locked
 #include "store/Vault.h"
 
 #include <QString>
@@ -49,16 +48,6 @@ int lockDefaultCollection() {
     return locked >= 1 ? 0 : 1;
 }
 
-int defaultCollectionIsLocked() {
-    SecretCollection* collection = defaultCollection();
-    if (collection == nullptr) {
-        return 1;
-    }
-    const bool locked = secret_collection_get_locked(collection) != FALSE;
-    g_object_unref(collection);
-    return locked ? 0 : 1;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -85,9 +74,6 @@ int main(int argc, char** argv) {
     }
     if (command == "lock") {
         return lockDefaultCollection();
-    }
-    if (command == "locked") {
-        return defaultCollectionIsLocked();
     }
     return 64;
 }
