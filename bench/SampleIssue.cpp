@@ -3,6 +3,8 @@
 // lighter pages behind it. Used by the benchmarks and by the demo run.
 #include "bench/SampleIssue.h"
 
+#include "tests/support/PdfAssembly.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -206,22 +208,7 @@ std::string denseIssuePdf(int pageCount) {
                           " /Filter /FlateDecode >>\nstream\n" + content + "\nendstream");
     }
 
-    std::string file = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t index = 0; index < objects.size(); ++index) {
-        offsets.push_back(file.size());
-        file += std::to_string(index + 1) + " 0 obj\n" + objects[index] + "\nendobj\n";
-    }
-    const std::size_t xref = file.size();
-    file += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        file += line;
-    }
-    file += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-            " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return file;
+    return testing::assemblePdf(objects);
 }
 
 } // namespace quillo::sample

@@ -1,5 +1,7 @@
 #include "store/Vault.h"
 
+#include "store/VaultSchema.h"
+
 #include <QByteArray>
 #include <QStringDecoder>
 #include <chrono>
@@ -8,6 +10,19 @@
 #include <memory>
 
 namespace quillo {
+
+const SecretSchema& vaultSchema() {
+    static const SecretSchema value = [] {
+        SecretSchema made{};
+        made.name = vaultService.data();
+        made.flags = SECRET_SCHEMA_NONE;
+        made.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        made.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        return made;
+    }();
+    return value;
+}
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -20,18 +35,6 @@ constexpr std::chrono::milliseconds promptTimeout = 300s;
 // Once cancelled, an operation gets this long to wind down; after that the
 // caller stops waiting for it.
 constexpr std::chrono::milliseconds abandonGrace = 2s;
-
-const SecretSchema& schema() {
-    static const SecretSchema value = [] {
-        SecretSchema made{};
-        made.name = vaultService.data();
-        made.flags = SECRET_SCHEMA_NONE;
-        made.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        made.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        return made;
-    }();
-    return value;
-}
 
 struct ObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
@@ -234,14 +237,14 @@ Keyring connect(Call& call) {
 
 Attributes attributesFor(const QString& account) {
     const QByteArray accountBytes = account.toUtf8();
-    return Attributes(secret_attributes_build(&schema(), "service", vaultService.data(), "account",
-                                              accountBytes.constData(), nullptr));
+    return Attributes(secret_attributes_build(&vaultSchema(), "service", vaultService.data(),
+                                              "account", accountBytes.constData(), nullptr));
 }
 
 ItemList search(Call& call, const Keyring& keyring, GHashTable* attributes, int flags) {
     const auto searched =
         call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
-            secret_service_search(keyring.service.get(), &schema(), attributes,
+            secret_service_search(keyring.service.get(), &vaultSchema(), attributes,
                                   static_cast<SecretSearchFlags>(flags), cancellable, ready, data);
         });
     if (!searched) {
@@ -277,7 +280,7 @@ void createItem(Call& call, const Keyring& keyring, GHashTable* attributes, cons
     const QByteArray label = QStringLiteral("Quillo: %1").arg(account).toUtf8();
     const auto stored =
         call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
-            secret_service_store(keyring.service.get(), &schema(), attributes,
+            secret_service_store(keyring.service.get(), &vaultSchema(), attributes,
                                  SECRET_COLLECTION_DEFAULT, label.constData(), value, cancellable,
                                  ready, data);
         });

@@ -2,6 +2,8 @@
 // has accounts of its own, so test executables may run side by side.
 #include "store/Vault.h"
 
+#include "store/VaultSchema.h"
+
 #include <QUuid>
 #include <future>
 #include <gtest/gtest.h>
@@ -10,18 +12,6 @@
 
 namespace quillo {
 namespace {
-
-const SecretSchema& vaultSchema() {
-    static const SecretSchema schema = [] {
-        SecretSchema made{};
-        made.name = vaultService.data();
-        made.flags = SECRET_SCHEMA_NONE;
-        made.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        made.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        return made;
-    }();
-    return schema;
-}
 
 QString freshAccount(const char* purpose) {
     return QStringLiteral("vault-test-%1-%2")

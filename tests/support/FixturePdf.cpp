@@ -1,5 +1,7 @@
 #include "tests/support/FixturePdf.h"
 
+#include "tests/support/PdfAssembly.h"
+
 #include <QFile>
 #include <charconv>
 #include <gtest/gtest.h>
@@ -47,22 +49,7 @@ QByteArray fixturePdf(const std::vector<FixturePage>& pages) {
                           page.content + "\nendstream");
     }
 
-    std::string file = "%PDF-1.4\n";
-    std::vector<std::size_t> offsets;
-    for (std::size_t index = 0; index < objects.size(); ++index) {
-        offsets.push_back(file.size());
-        file += std::to_string(index + 1) + " 0 obj\n" + objects[index] + "\nendobj\n";
-    }
-    const std::size_t xref = file.size();
-    file += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (const std::size_t offset : offsets) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%010zu 00000 n \n", offset);
-        file += line;
-    }
-    file += "trailer\n<< /Size " + std::to_string(objects.size() + 1) +
-            " /Root 1 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
-    return QByteArray::fromStdString(file);
+    return QByteArray::fromStdString(assemblePdf(objects));
 }
 
 QByteArray grayLetterPdf(int gray) {
