@@ -70,9 +70,13 @@ constexpr std::string_view name(DisplayModel model) {
                                     : "TRMNL OG \u00B7 800 \u00D7 480";
 }
 
-constexpr int width(DisplayModel model) { return model == DisplayModel::x ? 1872 : 800; }
+constexpr int width(DisplayModel model) {
+    return model == DisplayModel::x ? 1872 : 800;
+}
 
-constexpr int height(DisplayModel model) { return model == DisplayModel::x ? 1404 : 480; }
+constexpr int height(DisplayModel model) {
+    return model == DisplayModel::x ? 1404 : 480;
+}
 
 constexpr std::optional<DisplayModel> displayModelFromRaw(std::string_view raw) {
     for (const auto model : allDisplayModels) {

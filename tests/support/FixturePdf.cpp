@@ -28,8 +28,8 @@ QByteArray fixturePdf(const std::vector<FixturePage>& pages) {
     for (std::size_t index = 0; index < pages.size(); ++index) {
         kids += std::to_string(4 + 2 * index) + " 0 R ";
     }
-    objects.push_back("<< /Type /Pages /Kids [" + kids +
-                      "] /Count " + std::to_string(pages.size()) + " >>");
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
+                      std::to_string(pages.size()) + " >>");
     objects.emplace_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
     for (std::size_t index = 0; index < pages.size(); ++index) {
         const FixturePage& page = pages[index];

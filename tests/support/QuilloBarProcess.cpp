@@ -4,7 +4,9 @@
 
 namespace quillo::testing {
 
-QString buildRoot() { return QStringLiteral(QUILLO_BUILD_ROOT); }
+QString buildRoot() {
+    return QStringLiteral(QUILLO_BUILD_ROOT);
+}
 
 ProcessOutcome runQuilloBar(const QStringList& arguments, const QByteArray& standardInput,
                             const QProcessEnvironment& environment) {
@@ -22,8 +24,7 @@ ProcessOutcome runQuilloBar(const QStringList& arguments, const QByteArray& stan
         return {};
     }
     ProcessOutcome outcome;
-    outcome.exitStatus =
-        process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    outcome.exitStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     outcome.standardOutput = process.readAllStandardOutput();
     outcome.standardError = process.readAllStandardError();
     return outcome;

@@ -17,8 +17,8 @@ struct ProcessOutcome {
 // The build tree's install root (bin/, lib/quillo/, libexec/quillo/, share/quillo/).
 QString buildRoot();
 
-ProcessOutcome runQuilloBar(const QStringList& arguments, const QByteArray& standardInput,
-                            const QProcessEnvironment& environment =
-                                QProcessEnvironment::systemEnvironment());
+ProcessOutcome
+runQuilloBar(const QStringList& arguments, const QByteArray& standardInput,
+             const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
 
 } // namespace quillo::testing
