@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -103,6 +104,19 @@ TEST_F(RenderModeTest, configureModeRunsWhenOnlyItsFlagIsGiven) {
     const auto outcome = runQuilloBar({QStringLiteral("--configure-stdin")}, "not json");
     EXPECT_EQ(outcome.exitStatus, 1);
     EXPECT_EQ(outcome.standardError, "Could not configure Quillo.\n");
+}
+
+// Without a headless flag the executable loads the tray module and keeps running.
+TEST(ProgramEntry, applicationModeStartsTheTrayApplicationAndKeepsRunning) {
+    QProcess application;
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    application.setProcessEnvironment(environment);
+    application.start(testing::buildRoot() + QStringLiteral("/bin/quillo-bar"), {});
+    ASSERT_TRUE(application.waitForStarted());
+    EXPECT_FALSE(application.waitForFinished(1500)) << application.readAllStandardError().data();
+    application.kill();
+    application.waitForFinished();
 }
 
 } // namespace
