@@ -5,8 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <jpeglib.h>
 #include <memory>
 #include <random>
@@ -71,8 +71,8 @@ std::string photograph(int width, int height, unsigned seed) {
     jpeg_set_quality(&compressor.info, 85, TRUE);
     jpeg_start_compress(&compressor.info, TRUE);
     while (compressor.info.next_scanline < compressor.info.image_height) {
-        JSAMPROW row = pixels.data() + static_cast<std::size_t>(compressor.info.next_scanline) *
-                                           width * 3;
+        JSAMPROW row =
+            pixels.data() + static_cast<std::size_t>(compressor.info.next_scanline) * width * 3;
         jpeg_write_scanlines(&compressor.info, &row, 1);
     }
     jpeg_finish_compress(&compressor.info);
@@ -91,11 +91,13 @@ std::string deflate(const std::string& text) {
 }
 
 const std::vector<std::string> words = {
-    "council", "harbour", "morning", "weather", "reader", "market", "garden", "school",
-    "the", "of", "and", "a", "in", "to", "was", "for", "on", "with", "as", "by",
-    "library", "river", "season", "election", "bakery", "festival", "bridge", "railway",
+    "council",    "harbour",   "morning",   "weather", "reader",    "market",     "garden",
+    "school",     "the",       "of",        "and",     "a",         "in",         "to",
+    "was",        "for",       "on",        "with",    "as",        "by",         "library",
+    "river",      "season",    "election",  "bakery",  "festival",  "bridge",     "railway",
     "neighbours", "announced", "yesterday", "evening", "committee", "volunteers", "budget",
-    "mayor", "storm", "repairs", "plans", "local", "families", "history", "museum", "winter"};
+    "mayor",      "storm",     "repairs",   "plans",   "local",     "families",   "history",
+    "museum",     "winter"};
 
 std::string sentenceLine(std::mt19937& random, std::size_t characters) {
     std::uniform_int_distribution<std::size_t> pick(0, words.size() - 1);
@@ -120,7 +122,8 @@ std::string frontPageContent(const std::vector<Photo>& photos) {
     content += "BT /F2 44 Tf 40 726 Td (The Quillo Daily Chronicle) Tj ET\n";
     content += "0.6 w 36 716 m 576 716 l S 36 712 m 576 712 l S\n";
     content += "BT /F3 8 Tf 40 702 Td (Sunday edition  -  Your personal newspaper) Tj ET\n";
-    content += "BT /F2 20 Tf 40 676 Td (Harbour festival returns after three quiet winters) Tj ET\n";
+    content +=
+        "BT /F2 20 Tf 40 676 Td (Harbour festival returns after three quiet winters) Tj ET\n";
     const double columnWidth = 100.8;
     for (int column = 0; column < 5; ++column) {
         const double left = 36 + column * (columnWidth + 9);
@@ -130,8 +133,8 @@ std::string frontPageContent(const std::vector<Photo>& photos) {
                 top = std::min(top, photo.y - 8);
             }
         }
-        content += "BT /F1 6.8 Tf 7.6 TL " + std::to_string(left) + " " + std::to_string(top) +
-                   " Td\n";
+        content +=
+            "BT /F1 6.8 Tf 7.6 TL " + std::to_string(left) + " " + std::to_string(top) + " Td\n";
         for (double y = top; y > 44; y -= 7.6) {
             content += "(" + sentenceLine(random, 31) + ") '\n";
         }
@@ -172,8 +175,8 @@ std::string denseIssuePdf(int pageCount) {
     for (int page = 0; page < pageCount; ++page) {
         kids += std::to_string(firstPageObject + 2 * page) + " 0 R ";
     }
-    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
-                      std::to_string(pageCount) + " >>");
+    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pageCount) +
+                      " >>");
     objects.emplace_back("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>");
     objects.emplace_back("<< /Type /Font /Subtype /Type1 /BaseFont /Times-Bold >>");
     objects.emplace_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
@@ -183,10 +186,11 @@ std::string denseIssuePdf(int pageCount) {
         const int pixelHeight = static_cast<int>(photos[index].height * 300 / 72);
         const std::string jpeg =
             photograph(pixelWidth, pixelHeight, static_cast<unsigned>(index) + 3);
-        objects.push_back("<< /Type /XObject /Subtype /Image /Width " +
-                          std::to_string(pixelWidth) + " /Height " + std::to_string(pixelHeight) +
-                          " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode /Length " +
-                          std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg + "\nendstream");
+        objects.push_back(
+            "<< /Type /XObject /Subtype /Image /Width " + std::to_string(pixelWidth) + " /Height " +
+            std::to_string(pixelHeight) +
+            " /ColorSpace /DeviceRGB /BitsPerComponent 8 /Filter /DCTDecode /Length " +
+            std::to_string(jpeg.size()) + " >>\nstream\n" + jpeg + "\nendstream");
         images += "/Im" + std::to_string(index) + " " + std::to_string(6 + index) + " 0 R ";
     }
     objects.push_back("<< /Font << /F1 3 0 R /F2 4 0 R /F3 5 0 R >> /XObject << " + images +
