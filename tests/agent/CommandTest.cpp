@@ -2,7 +2,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <future>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -12,14 +11,75 @@ namespace {
 
 using namespace std::chrono_literals;
 
-CommandResult shell(const QString& script,
-                    const std::optional<CommandEnvironment>& environment = std::nullopt,
-                    std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) {
-    return command(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), script}, environment,
-                   deadline);
+CommandResult shell(const char* script, const std::optional<CommandEnvironment>& environment = {},
+                    std::optional<std::chrono::steady_clock::time_point> deadline = {}) {
+    return command(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromUtf8(script)},
+                   environment, deadline);
 }
 
-// A process that has gone, or is a zombie waiting for init to reap it.
+TEST(Command, CollectsBothStreamsInArrivalOrder) {
+    struct Case {
+        const char* script;
+        int exitStatus;
+        QString output;
+    };
+    const std::vector<Case> cases{
+        {"printf 'only errors' >&2", 0, QStringLiteral("only errors")},
+        {"printf o1; printf e1 >&2; printf o2; printf e2 >&2", 0, QStringLiteral("o1e1o2e2")},
+        {"echo 'network down'; exit 3", 3, QStringLiteral("network down\n")},
+        {"printf '\\303\\251t\\303\\251 \\342\\200\\246'", 0, QStringLiteral("été …")},
+        {"printf 'ok \\377 ok'", 0, QString()},
+        {"printf 'cut short \\303'", 0, QString()},
+        {"kill -9 $$", 9, QString()},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.script);
+        const auto result = shell(testCase.script);
+        EXPECT_EQ(result.exitStatus, testCase.exitStatus);
+        EXPECT_EQ(result.output, testCase.output);
+        EXPECT_FALSE(result.deadlinePassed);
+    }
+}
+
+TEST(Command, SeveralMegabytesOnBothStreamsComplete) {
+    const auto result = shell("head -c 3000000 /dev/zero | tr '\\0' a; "
+                              "head -c 2000000 /dev/zero | tr '\\0' b >&2");
+    ASSERT_EQ(result.output.size(), 5'000'000);
+    EXPECT_EQ(result.output.count(QLatin1Char('a')), 3'000'000);
+    EXPECT_TRUE(result.output.endsWith(QLatin1Char('b')));
+}
+
+TEST(Command, StartFailureIsStatusOneWithTheReason) {
+    QTemporaryDir directory;
+    const QString notExecutable = directory.filePath(QStringLiteral("tool"));
+    QFile file(notExecutable);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const auto missing = command(directory.filePath(QStringLiteral("absent")), {});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.output, QStringLiteral("No such file or directory"));
+    const auto refused = command(notExecutable, {}, CommandEnvironment{});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.output, QStringLiteral("Permission denied"));
+}
+
+TEST(Command, ExtraEnvironmentIsMergedOverTheInheritedOneForTheChildOnly) {
+    qputenv("QUILLO_PROBE", "parent");
+    qputenv("QUILLO_KEPT", "kept");
+    const char* script =
+        R"(printf '%s|%s|%s' "$QUILLO_PROBE" "$QUILLO_KEPT" "${QUILLO_NEW-unset}")";
+    EXPECT_EQ(shell(script, CommandEnvironment{{"QUILLO_PROBE", "child"}, {"QUILLO_NEW", "n e w"}})
+                  .output,
+              QStringLiteral("child|kept|n e w"));
+    EXPECT_EQ(qgetenv("QUILLO_PROBE"), "parent");
+    EXPECT_FALSE(qEnvironmentVariableIsSet("QUILLO_NEW"));
+    EXPECT_EQ(shell(script).output, QStringLiteral("parent|kept|unset"));
+    EXPECT_EQ(shell(script, CommandEnvironment{}).output, QStringLiteral("parent|kept|unset"));
+    qunsetenv("QUILLO_PROBE");
+    qunsetenv("QUILLO_KEPT");
+}
+
+// Gone, or a zombie waiting for init to reap it.
 bool processEnded(const QString& pid) {
     for (int attempt = 0; attempt < 500; ++attempt) {
         QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
@@ -31,140 +91,21 @@ bool processEnded(const QString& pid) {
     return false;
 }
 
-TEST(Command, CollectsBothStreamsInArrivalOrderWithExitStatus) {
-    struct Case {
-        const char* script;
-        int exitStatus;
-        QString output;
-    };
-    const std::vector<Case> cases{
-        {"printf 'only errors' >&2", 0, QStringLiteral("only errors")},
-        {"printf out1; printf err1 >&2; printf out2; printf err2 >&2", 0,
-         QStringLiteral("out1err1out2err2")},
-        {"echo 'network down'; exit 3", 3, QStringLiteral("network down\n")},
-        {"printf '\\303\\251t\\303\\251 \\342\\200\\246'", 0, QStringLiteral("été …")},
-        {"kill -9 $$", 9, QString()},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.script);
-        const auto result = shell(QString::fromUtf8(testCase.script));
-        EXPECT_EQ(result.exitStatus, testCase.exitStatus);
-        EXPECT_EQ(result.output, testCase.output);
-        EXPECT_FALSE(result.deadlinePassed);
-    }
-}
-
-TEST(Command, OutputThatIsNotUtf8IsEmpty) {
-    for (const char* script : {"printf 'ok \\377 ok'", "printf 'cut short \\303'"}) {
-        SCOPED_TRACE(script);
-        const auto result = shell(QString::fromUtf8(script));
-        EXPECT_EQ(result.exitStatus, 0);
-        EXPECT_TRUE(result.output.isEmpty());
-    }
-}
-
-TEST(Command, SeveralMegabytesOnBothStreamsComplete) {
-    const auto result = shell(QStringLiteral(
-        "head -c 3000000 /dev/zero | tr '\\0' a; head -c 2000000 /dev/zero | tr '\\0' b >&2"));
-    EXPECT_EQ(result.exitStatus, 0);
-    ASSERT_EQ(result.output.size(), 5'000'000);
-    EXPECT_EQ(result.output.count(QLatin1Char('a')), 3'000'000);
-    EXPECT_TRUE(result.output.endsWith(QLatin1Char('b')));
-}
-
-TEST(Command, StartFailureIsStatusOneWithTheReason) {
-    QTemporaryDir directory;
-    ASSERT_TRUE(directory.isValid());
-    const QString notExecutable = directory.filePath(QStringLiteral("plain.txt"));
-    QFile file(notExecutable);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("#!/bin/sh\necho never\n");
-    file.close();
-
-    const auto missing = command(directory.filePath(QStringLiteral("absent")), {});
-    EXPECT_EQ(missing.exitStatus, 1);
-    EXPECT_EQ(missing.output, QStringLiteral("No such file or directory"));
-
-    const auto refused = command(notExecutable, {}, CommandEnvironment{});
-    EXPECT_EQ(refused.exitStatus, 1);
-    EXPECT_EQ(refused.output, QStringLiteral("Permission denied"));
-}
-
-TEST(Command, ArgumentsArePassedVerbatim) {
-    const QStringList arguments{QStringLiteral("sh"), QStringLiteral("two words"),
-                                QStringLiteral("$HOME"), QStringLiteral("")};
-    const auto result = command(
-        QStringLiteral("/bin/sh"),
-        QStringList{QStringLiteral("-c"), QStringLiteral("printf '[%s]' \"$@\"")} + arguments);
-    EXPECT_EQ(result.output, QStringLiteral("[two words][$HOME][]"));
-}
-
-TEST(Command, ExtraEnvironmentIsMergedOverTheInheritedOneForTheChildOnly) {
-    qputenv("QUILLO_RUNNER_PROBE", "parent");
-    qputenv("QUILLO_RUNNER_KEPT", "kept");
-    const QString script = QStringLiteral("printf '%s|%s|%s' \"$QUILLO_RUNNER_PROBE\" "
-                                          "\"$QUILLO_RUNNER_KEPT\" \"${QUILLO_RUNNER_NEW-unset}\"");
-
-    const auto merged = shell(script, CommandEnvironment{{"QUILLO_RUNNER_PROBE", "child"},
-                                                         {"QUILLO_RUNNER_NEW", "new value"}});
-    EXPECT_EQ(merged.output, QStringLiteral("child|kept|new value"));
-    EXPECT_EQ(qgetenv("QUILLO_RUNNER_PROBE"), "parent");
-    EXPECT_FALSE(qEnvironmentVariableIsSet("QUILLO_RUNNER_NEW"));
-
-    const auto inherited = shell(script);
-    const auto emptyMap = shell(script, CommandEnvironment{});
-    EXPECT_EQ(inherited.output, QStringLiteral("parent|kept|unset"));
-    EXPECT_EQ(emptyMap.output, inherited.output);
-    // Nothing is dropped or duplicated on the way either.
-    EXPECT_EQ(command(QStringLiteral("/usr/bin/env"), {}, CommandEnvironment{}).output,
-              command(QStringLiteral("/usr/bin/env"), {}).output);
-    qunsetenv("QUILLO_RUNNER_PROBE");
-    qunsetenv("QUILLO_RUNNER_KEPT");
-}
-
-TEST(Command, ParallelCallsKeepTheirOutputsApart) {
-    std::vector<std::future<CommandResult>> runs;
-    runs.reserve(8);
-    for (int index = 0; index < 8; ++index) {
-        runs.push_back(std::async(std::launch::async, [index] {
-            return shell(QStringLiteral("sleep 0.0%1; echo run %1").arg(index));
-        }));
-    }
-    for (int index = 0; index < 8; ++index) {
-        EXPECT_EQ(runs[static_cast<size_t>(index)].get().output,
-                  QStringLiteral("run %1\n").arg(index));
-    }
-}
-
 TEST(Command, DeadlineKillsTheWholeProcessGroup) {
-    struct Case {
-        const char* name;
-        const char* script;
-    };
     // A child that hangs; one that exits at once while its background
     // grandchild holds the pipe; one that closes its output and keeps running.
-    const std::vector<Case> cases{
-        {"sleeping child", "sleep 60 & echo $!; wait"},
-        {"grandchild holds the pipe", "sleep 60 & echo $!"},
-        {"output closed early", "sleep 60 >/dev/null 2>&1 & echo $!; exec >&- 2>&-; wait"},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
-        const auto result = shell(QString::fromUtf8(testCase.script), std::nullopt,
-                                  std::chrono::steady_clock::now() + 500ms);
+    for (const char* script : {"sleep 60 & echo $!; wait", "sleep 60 & echo $!",
+                               "sleep 60 >/dev/null 2>&1 & echo $!; exec >&- 2>&-; wait"}) {
+        SCOPED_TRACE(script);
+        const auto result = shell(script, {}, std::chrono::steady_clock::now() + 500ms);
         EXPECT_TRUE(result.deadlinePassed);
-        const QString sleeper = result.output.trimmed();
-        ASSERT_FALSE(sleeper.isEmpty());
-        EXPECT_TRUE(processEnded(sleeper));
+        ASSERT_FALSE(result.output.trimmed().isEmpty());
+        EXPECT_TRUE(processEnded(result.output.trimmed()));
     }
-}
-
-TEST(Command, ChildFinishingBeforeTheDeadlineIsUntouched) {
-    const auto result = shell(QStringLiteral("echo done; exit 4"), CommandEnvironment{},
-                              std::chrono::steady_clock::now() + 30s);
-    EXPECT_FALSE(result.deadlinePassed);
-    EXPECT_EQ(result.exitStatus, 4);
-    EXPECT_EQ(result.output, QStringLiteral("done\n"));
+    const auto inTime = shell("echo done; exit 4", {}, std::chrono::steady_clock::now() + 30s);
+    EXPECT_FALSE(inTime.deadlinePassed);
+    EXPECT_EQ(inTime.exitStatus, 4);
+    EXPECT_EQ(inTime.output, QStringLiteral("done\n"));
 }
 
 } // namespace
