@@ -1,5 +1,5 @@
-// The two modes that run without a window, display or D-Bus session. They
-// link only Qt Core so that scripts calling them start fast.
+// Configure mode, built into the configure module: it needs Qt Core and the
+// keyring, which the executable itself does not load.
 #pragma once
 
 #include <QByteArray>
@@ -9,8 +9,7 @@ namespace quillo {
 // The whole of standard input, read to end of file.
 QByteArray readAllStandardInput();
 
-// Exit statuses: 0 on success, 1 on failure (one line on stderr).
-int runRenderMode();
+// Exit status 0 on success, 1 on failure (one line on stderr).
 int runConfigureMode();
 
 } // namespace quillo

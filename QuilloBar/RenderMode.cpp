@@ -1,81 +1,47 @@
-#include "QuilloBar/HeadlessModes.h"
-#include "kit/DisplayRenderer.h"
+#include "QuilloBar/RenderMode.h"
 
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QString>
+#include "QuilloBar/Module.h"
+#include "QuilloBar/RenderRequest.h"
+#include "QuilloBar/StandardInput.h"
+#include "kit/DisplayRenderer.h"
+#include "store/InstallTree.h"
+
 #include <cstdio>
 #include <exception>
-#include <filesystem>
-#include <optional>
 #include <string>
 
 namespace quillo {
 namespace {
-
-struct RenderRequest {
-    std::filesystem::path pdf;
-    std::filesystem::path output;
-    DisplayModel model;
-};
 
 int fail(const std::string& description) {
     std::fprintf(stderr, "Could not render display frame: %s\n", description.c_str());
     return 1;
 }
 
-std::optional<QString> stringMember(const QJsonObject& object, QLatin1StringView key) {
-    const QJsonValue value = object.value(key);
-    if (!value.isString()) {
-        return std::nullopt;
-    }
-    return value.toString();
-}
-
-std::filesystem::path filePath(const QString& path) {
-    return std::filesystem::path(path.toStdString());
-}
-
-// Every malformed request reads as an invalid issue, like a PDF that fails the
-// page check: the keys are looked at in the order pdf, output, model.
-std::optional<RenderRequest> renderRequest(const QJsonDocument& document) {
-    if (!document.isObject()) {
-        return std::nullopt;
-    }
-    const QJsonObject object = document.object();
-    const auto pdf = stringMember(object, QLatin1StringView("pdf"));
-    if (!pdf) {
-        return std::nullopt;
-    }
-    const auto output = stringMember(object, QLatin1StringView("output"));
-    if (!output) {
-        return std::nullopt;
-    }
-    const auto rawModel = stringMember(object, QLatin1StringView("model"));
-    if (!rawModel) {
-        return std::nullopt;
-    }
-    const auto model = displayModelFromRaw(rawModel->toStdString());
-    if (!model) {
-        return std::nullopt;
-    }
-    return RenderRequest{filePath(*pdf), filePath(*output), *model};
-}
-
 } // namespace
 
 int runRenderMode() {
-    QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(readAllStandardInput(), &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        return fail(parseError.errorString().toStdString());
-    }
-    const auto request = renderRequest(document);
-    if (!request) {
-        return fail(std::string(DisplayError(DisplayError::invalidPDF).errorDescription()));
+    const std::string input = readStandardInputToEnd();
+    RenderRequest request;
+    {
+        Module parser(InstallTree::requestModule);
+        auto* parse = parser.entry<ParseRenderRequest>(parseRenderRequestEntry);
+        if (parse == nullptr) {
+            return fail(parser.error());
+        }
+        std::string failure;
+        switch (parse(input.data(), input.size(), request, failure)) {
+        case RenderRequestParse::notJson:
+            return fail(failure);
+        case RenderRequestParse::malformed:
+            // A malformed request reads like an issue that fails the page check.
+            return fail(DisplayError(DisplayError::invalidPDF).what());
+        case RenderRequestParse::valid:
+            break;
+        }
     }
     try {
-        DisplayRenderer::render(request->pdf, request->output, request->model);
+        DisplayRenderer::render(request.pdf, request.output, request.model);
     } catch (const std::exception& error) {
         return fail(error.what());
     }

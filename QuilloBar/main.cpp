@@ -1,10 +1,9 @@
-#include "QuilloBar/HeadlessModes.h"
+#include "QuilloBar/Module.h"
+#include "QuilloBar/RenderMode.h"
 #include "store/InstallTree.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <dlfcn.h>
-#include <string>
 #include <string_view>
 
 namespace {
@@ -15,23 +14,25 @@ bool hasArgument(int argc, char** argv, std::string_view flag) {
     });
 }
 
-// The tray application lives in a module of its own, so the headless modes
-// never load Qt Widgets, Gui or their platform plugins.
-int runApplication(int argc, char** argv) {
-    const auto modulePath = quillo::InstallTree::root() / quillo::InstallTree::applicationModule;
-    void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        std::fprintf(stderr, "Quillo could not start: %s\n", dlerror());
-        return 1;
-    }
-    using Entry = int (*)(int, char**);
-    auto entry = reinterpret_cast<Entry>(dlsym(module, "quilloRunApplication"));
+int runConfigureMode() {
+    quillo::Module module(quillo::InstallTree::configureModule);
+    auto* entry = module.entry<int()>("quilloRunConfigureMode");
     if (entry == nullptr) {
-        std::fprintf(stderr, "Quillo could not start: %s\n", dlerror());
+        std::fputs("Could not configure Quillo.\n", stderr);
         return 1;
     }
-    // The module stays loaded until the process exits: Qt's own exit handlers
-    // may still run code from it.
+    module.keepLoaded();
+    return entry();
+}
+
+int runApplication(int argc, char** argv) {
+    quillo::Module module(quillo::InstallTree::applicationModule);
+    auto* entry = module.entry<int(int, char**)>("quilloRunApplication");
+    if (entry == nullptr) {
+        std::fprintf(stderr, "Quillo could not start: %s\n", module.error().c_str());
+        return 1;
+    }
+    module.keepLoaded();
     return entry(argc, argv);
 }
 
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
         return quillo::runRenderMode();
     }
     if (hasArgument(argc, argv, "--configure-stdin")) {
-        return quillo::runConfigureMode();
+        return runConfigureMode();
     }
     return runApplication(argc, argv);
 }

@@ -28,12 +28,18 @@ inline constexpr QLatin1StringView authorizedBuild{"authorizedBuild"};
 inline constexpr QLatin1StringView didShowWelcome{"didShowWelcome"};
 } // namespace PreferenceKey
 
+// The store's file, relative to the XDG config directory ($XDG_CONFIG_HOME or
+// ~/.config). The companion tool keeps its cache beside it, in quillo/feeds/.
+inline constexpr QLatin1StringView preferencesFile{"quillo/quillo-bar.conf"};
+
 // Keyring accounts of the two secrets.
 namespace SecretAccount {
 inline constexpr QLatin1StringView printToken{"print-token"};
 inline constexpr QLatin1StringView einkWebhook{"eink-webhook"};
 } // namespace SecretAccount
 
+// Reads go to the file each time a store is created, so callers make one per
+// use (or call sync()) to see what another process wrote meanwhile.
 class Preferences {
 public:
     // The user's own store under the XDG config directory.
@@ -58,6 +64,7 @@ public:
 
     // Makes every write durable on disk; false when the store could not be written.
     bool sync();
+    [[nodiscard]] QString filePath() const;
 
     // Derived readings shared by several callers.
     [[nodiscard]] DeliveryDestination destination() const;

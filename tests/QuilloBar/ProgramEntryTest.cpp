@@ -50,6 +50,19 @@ TEST_F(RenderModeTest, rendersBothModelsAndSaysSoOnOneLine) {
     }
 }
 
+// MuPDF repairs a broken cross-reference table with a warning on stderr unless
+// told otherwise; render mode's stderr must stay empty on success.
+TEST_F(RenderModeTest, keepsLibraryWarningsOffStandardError) {
+    QByteArray damaged = testing::grayLetterPdf(0);
+    damaged.replace("startxref", "startxref\n999999\n%damaged");
+    testing::writeFile(pdf, damaged);
+    const auto outcome = runQuilloBar({QStringLiteral("--render-display-stdin")},
+                                      request({{QStringLiteral("model"), QStringLiteral("og")}}));
+    EXPECT_EQ(outcome.exitStatus, 0);
+    EXPECT_EQ(outcome.standardOutput, renderedLine);
+    EXPECT_EQ(outcome.standardError, QByteArray());
+}
+
 TEST_F(RenderModeTest, renderFlagWinsWhereverItStands) {
     const auto outcome = runQuilloBar({QStringLiteral("--configure-stdin"), QStringLiteral("extra"),
                                        QStringLiteral("--render-display-stdin")},

@@ -1,0 +1,353 @@
+#include "store/Vault.h"
+
+#include <QByteArray>
+#include <QStringDecoder>
+#include <chrono>
+#include <gio/gio.h>
+#include <libsecret/secret.h>
+#include <memory>
+
+namespace quillo {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A read that may not prompt has nothing to wait for but the bus itself.
+constexpr std::chrono::milliseconds quietTimeout = 10s;
+// A save or an interactive read may sit behind the keyring's unlock prompt.
+constexpr std::chrono::milliseconds saveTimeout = 120s;
+constexpr std::chrono::milliseconds promptTimeout = 300s;
+// Once cancelled, an operation gets this long to wind down; after that the
+// caller stops waiting for it.
+constexpr std::chrono::milliseconds abandonGrace = 2s;
+
+const SecretSchema& schema() {
+    static const SecretSchema value = [] {
+        SecretSchema made{};
+        made.name = vaultService.data();
+        made.flags = SECRET_SCHEMA_NONE;
+        made.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        made.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        return made;
+    }();
+    return value;
+}
+
+struct ObjectUnref {
+    void operator()(gpointer object) const { g_object_unref(object); }
+};
+template <typename T> using Object = std::unique_ptr<T, ObjectUnref>;
+
+struct ErrorFree {
+    void operator()(GError* error) const { g_error_free(error); }
+};
+using Error = std::unique_ptr<GError, ErrorFree>;
+
+struct CharsFree {
+    void operator()(gchar* chars) const { g_free(chars); }
+};
+using Chars = std::unique_ptr<gchar, CharsFree>;
+
+struct HashTableUnref {
+    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
+};
+using Attributes = std::unique_ptr<GHashTable, HashTableUnref>;
+
+struct ValueUnref {
+    void operator()(SecretValue* value) const { secret_value_unref(value); }
+};
+using Value = std::unique_ptr<SecretValue, ValueUnref>;
+
+struct ObjectListFree {
+    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
+};
+using ItemList = std::unique_ptr<GList, ObjectListFree>;
+
+// One conversation with the keyring, on a main context of its own, so it is
+// safe on any thread and never runs another thread's callbacks. A deadline
+// cancels whatever is outstanding; an operation that then still does not
+// finish is abandoned (its late completion is never dispatched).
+class Call {
+public:
+    explicit Call(std::chrono::milliseconds timeout) : context_(g_main_context_new()) {
+        g_main_context_push_thread_default(context_);
+        deadline_ = attachTimer(timeout);
+    }
+
+    ~Call() {
+        destroyTimer(deadline_);
+        destroyTimer(grace_);
+        // Let released proxies and the connection finish their idle work.
+        for (int turn = 0; turn < 100 && g_main_context_iteration(context_, FALSE) != FALSE;
+             ++turn) {
+        }
+        g_main_context_pop_thread_default(context_);
+        g_main_context_unref(context_);
+    }
+
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    [[nodiscard]] GCancellable* cancellable() const { return cancellable_.get(); }
+    [[nodiscard]] bool timedOut() const { return timedOut_; }
+
+    // Starts an asynchronous operation with this call's cancellable and waits
+    // for its result; null when it was abandoned.
+    template <typename Start> Object<GAsyncResult> await(Start start) {
+        auto pending = std::make_shared<Pending>();
+        start(cancellable(), &Call::onReady, new std::shared_ptr<Pending>(pending));
+        while (pending->result == nullptr && !abandoned_) {
+            g_main_context_iteration(context_, TRUE);
+        }
+        if (pending->result == nullptr) {
+            return nullptr;
+        }
+        return Object<GAsyncResult>(G_ASYNC_RESULT(g_object_ref(pending->result)));
+    }
+
+private:
+    struct Pending {
+        GAsyncResult* result = nullptr;
+        Pending() = default;
+        Pending(const Pending&) = delete;
+        Pending& operator=(const Pending&) = delete;
+        ~Pending() {
+            if (result != nullptr) {
+                g_object_unref(result);
+            }
+        }
+    };
+
+    static void onReady(GObject* /*source*/, GAsyncResult* result, gpointer data) {
+        auto* pending = static_cast<std::shared_ptr<Pending>*>(data);
+        (*pending)->result = G_ASYNC_RESULT(g_object_ref(result));
+        delete pending;
+    }
+
+    static gboolean onTimer(gpointer data) {
+        auto* call = static_cast<Call*>(data);
+        if (!call->timedOut_) {
+            call->timedOut_ = true;
+            g_cancellable_cancel(call->cancellable());
+            call->grace_ = call->attachTimer(abandonGrace);
+        } else {
+            call->abandoned_ = true;
+        }
+        return G_SOURCE_REMOVE;
+    }
+
+    GSource* attachTimer(std::chrono::milliseconds delay) {
+        GSource* timer = g_timeout_source_new(static_cast<guint>(delay.count()));
+        g_source_set_callback(timer, &Call::onTimer, this, nullptr);
+        g_source_attach(timer, context_);
+        return timer;
+    }
+
+    static void destroyTimer(GSource* timer) {
+        if (timer != nullptr) {
+            g_source_destroy(timer);
+            g_source_unref(timer);
+        }
+    }
+
+    GMainContext* context_;
+    Object<GCancellable> cancellable_{g_cancellable_new()};
+    GSource* deadline_ = nullptr;
+    GSource* grace_ = nullptr;
+    bool timedOut_ = false;
+    bool abandoned_ = false;
+};
+
+VaultError timedOut() {
+    return {G_IO_ERROR_TIMED_OUT, "The keyring did not answer in time"};
+}
+
+VaultError failure(const Call& call, const GError* error) {
+    if (call.timedOut() || g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY)) {
+        return timedOut();
+    }
+    if (error == nullptr) {
+        return {-1, "The keyring refused the request"};
+    }
+    if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+        g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
+        return {error->code, "No keyring service is running on this desktop"};
+    }
+    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED) ||
+        g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+        return {error->code, "The keyring is locked"};
+    }
+    Error copy(g_error_copy(error));
+    g_dbus_error_strip_remote_error(copy.get());
+    return {error->code, copy->message};
+}
+
+// A fresh service proxy per call instead of libsecret's process-wide cached
+// one, which would outlive the bus it first met. The session bus connection
+// is GLib's shared one; holding it only for the call lets GLib make a new one
+// once the old bus has gone.
+struct Keyring {
+    Object<GDBusConnection> connection;
+    Object<SecretService> service;
+};
+
+Keyring connect(Call& call) {
+    const auto connected =
+        call.await([](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            g_bus_get(G_BUS_TYPE_SESSION, cancellable, ready, data);
+        });
+    if (!connected) {
+        throw timedOut();
+    }
+    GError* rawError = nullptr;
+    Keyring keyring;
+    keyring.connection.reset(g_bus_get_finish(connected.get(), &rawError));
+    if (!keyring.connection || g_dbus_connection_is_closed(keyring.connection.get()) != FALSE) {
+        const Error error(rawError);
+        if (call.timedOut()) {
+            throw timedOut();
+        }
+        throw VaultError(error ? error->code : G_IO_ERROR_CLOSED,
+                         "No desktop session bus is available for the keyring");
+    }
+    // The shared connection otherwise ends the whole process when the bus
+    // goes away; losing the keyring must cost a secret, not the application.
+    g_dbus_connection_set_exit_on_close(keyring.connection.get(), FALSE);
+
+    const auto opened =
+        call.await([](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, cancellable,
+                                ready, data);
+        });
+    if (!opened) {
+        throw timedOut();
+    }
+    keyring.service.reset(secret_service_open_finish(opened.get(), &rawError));
+    if (!keyring.service) {
+        const Error error(rawError);
+        throw failure(call, error.get());
+    }
+    return keyring;
+}
+
+Attributes attributesFor(const QString& account) {
+    const QByteArray accountBytes = account.toUtf8();
+    return Attributes(secret_attributes_build(&schema(), "service", vaultService.data(), "account",
+                                              accountBytes.constData(), nullptr));
+}
+
+ItemList search(Call& call, const Keyring& keyring, GHashTable* attributes, int flags) {
+    const auto searched =
+        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_service_search(keyring.service.get(), &schema(), attributes,
+                                  static_cast<SecretSearchFlags>(flags), cancellable, ready, data);
+        });
+    if (!searched) {
+        throw timedOut();
+    }
+    GError* rawError = nullptr;
+    ItemList items(secret_service_search_finish(keyring.service.get(), searched.get(), &rawError));
+    if (rawError != nullptr) {
+        const Error error(rawError);
+        throw failure(call, error.get());
+    }
+    return items;
+}
+
+void replaceSecret(Call& call, SecretItem* item, SecretValue* value) {
+    const auto replaced =
+        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_item_set_secret(item, value, cancellable, ready, data);
+        });
+    if (!replaced) {
+        throw timedOut();
+    }
+    GError* rawError = nullptr;
+    if (secret_item_set_secret_finish(item, replaced.get(), &rawError) == FALSE) {
+        const Error error(rawError);
+        throw failure(call, error.get());
+    }
+}
+
+void createItem(Call& call, const Keyring& keyring, GHashTable* attributes, const QString& account,
+                SecretValue* value) {
+    // Shown in keyring managers such as Seahorse.
+    const QByteArray label = QStringLiteral("Quillo: %1").arg(account).toUtf8();
+    const auto stored =
+        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_service_store(keyring.service.get(), &schema(), attributes,
+                                 SECRET_COLLECTION_DEFAULT, label.constData(), value, cancellable,
+                                 ready, data);
+        });
+    if (!stored) {
+        throw timedOut();
+    }
+    GError* rawError = nullptr;
+    if (secret_service_store_finish(keyring.service.get(), stored.get(), &rawError) == FALSE) {
+        const Error error(rawError);
+        throw failure(call, error.get());
+    }
+}
+
+std::optional<QString> decodedText(SecretValue* value) {
+    gsize length = 0;
+    const gchar* bytes = secret_value_get(value, &length);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
+    if (decoder.hasError()) {
+        return std::nullopt;
+    }
+    // A stored empty value is present, so it must not read as a null string.
+    if (text.isNull()) {
+        text = QStringLiteral("");
+    }
+    return text;
+}
+
+} // namespace
+
+void Vault::save(const QString& value, const QString& account) {
+    Call call(saveTimeout);
+    const Keyring keyring = connect(call);
+    const Attributes attributes = attributesFor(account);
+    const QByteArray bytes = value.toUtf8();
+    const Value secret(
+        secret_value_new(bytes.constData(), static_cast<gssize>(bytes.size()), "text/plain"));
+
+    // Update first, wherever the item lives; create it only when there is none.
+    const ItemList items =
+        search(call, keyring, attributes.get(), SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
+    if (!items) {
+        createItem(call, keyring, attributes.get(), account, secret.get());
+        return;
+    }
+    for (GList* node = items.get(); node != nullptr; node = node->next) {
+        replaceSecret(call, SECRET_ITEM(node->data), secret.get());
+    }
+}
+
+std::optional<QString> Vault::read(const QString& account, bool interactive) {
+    try {
+        Call call(interactive ? promptTimeout : quietTimeout);
+        const Keyring keyring = connect(call);
+        const Attributes attributes = attributesFor(account);
+        // Without the unlock flag the search leaves locked items locked and
+        // loads no secret from them, so nothing can prompt.
+        const int flags = SECRET_SEARCH_LOAD_SECRETS | (interactive ? SECRET_SEARCH_UNLOCK : 0);
+        const ItemList items = search(call, keyring, attributes.get(), flags);
+        for (GList* node = items.get(); node != nullptr; node = node->next) {
+            const Value value(secret_item_get_secret(SECRET_ITEM(node->data)));
+            if (value) {
+                return decodedText(value.get());
+            }
+        }
+    } catch (const VaultError&) {
+        // Every failure of a read means only that the secret is not available now.
+    }
+    return std::nullopt;
+}
+
+} // namespace quillo
