@@ -1,0 +1,274 @@
+#include "agent/Command.h"
+
+#include <QByteArray>
+#include <QStringDecoder>
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+namespace quillo {
+namespace {
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+    ~FileDescriptor() { reset(); }
+    FileDescriptor(FileDescriptor&& other) noexcept
+        : descriptor_(std::exchange(other.descriptor_, -1)) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            reset(std::exchange(other.descriptor_, -1));
+        }
+        return *this;
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    [[nodiscard]] int get() const { return descriptor_; }
+    void reset(int descriptor = -1) {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+        descriptor_ = descriptor;
+    }
+
+private:
+    int descriptor_ = -1;
+};
+
+class SpawnFileActions {
+public:
+    SpawnFileActions() { ::posix_spawn_file_actions_init(&actions_); }
+    ~SpawnFileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
+    SpawnFileActions(const SpawnFileActions&) = delete;
+    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
+    SpawnFileActions(SpawnFileActions&&) = delete;
+    SpawnFileActions& operator=(SpawnFileActions&&) = delete;
+    posix_spawn_file_actions_t* get() { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_{};
+};
+
+class SpawnAttributes {
+public:
+    SpawnAttributes() { ::posix_spawnattr_init(&attributes_); }
+    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    SpawnAttributes(SpawnAttributes&&) = delete;
+    SpawnAttributes& operator=(SpawnAttributes&&) = delete;
+    posix_spawnattr_t* get() { return &attributes_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+};
+
+// A null-terminated array of C strings over owned storage.
+class CStringArray {
+public:
+    explicit CStringArray(std::vector<std::string> strings) : strings_(std::move(strings)) {
+        pointers_.reserve(strings_.size() + 1);
+        for (auto& string : strings_) {
+            pointers_.push_back(string.data());
+        }
+        pointers_.push_back(nullptr);
+    }
+    char* const* get() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+};
+
+CommandResult startFailure(int error) {
+    return {1, QString::fromStdString(std::generic_category().message(error)), false};
+}
+
+std::vector<std::string> mergedEnvironment(const CommandEnvironment& extra) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        entries.emplace_back(*entry);
+    }
+    for (auto it = extra.cbegin(); it != extra.cend(); ++it) {
+        const std::string name = it.key().toStdString();
+        const std::string prefix = name + '=';
+        std::erase_if(entries,
+                      [&prefix](const std::string& entry) { return entry.starts_with(prefix); });
+        entries.push_back(prefix + it.value().toStdString());
+    }
+    return entries;
+}
+
+// The pipe's descriptors must not land on 0-2: the dup2 onto standard output
+// and error would then be a no-op that keeps close-on-exec set.
+int moveAboveStandardStreams(int descriptor) {
+    if (descriptor > STDERR_FILENO) {
+        return descriptor;
+    }
+    const int moved = ::fcntl(descriptor, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    ::close(descriptor);
+    return moved;
+}
+
+int exitStatusOf(int waitStatus) {
+    if (WIFEXITED(waitStatus)) {
+        return WEXITSTATUS(waitStatus);
+    }
+    if (WIFSIGNALED(waitStatus)) {
+        return WTERMSIG(waitStatus);
+    }
+    return 1;
+}
+
+int remainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60'000));
+}
+
+// Reads until end of file, or until the deadline; false when the deadline came first.
+bool readToEnd(int descriptor, QByteArray& bytes,
+               std::optional<std::chrono::steady_clock::time_point> deadline) {
+    std::array<char, 65536> buffer{};
+    for (;;) {
+        if (deadline) {
+            pollfd readable{descriptor, POLLIN, 0};
+            const int timeout = remainingMilliseconds(*deadline);
+            const int ready = ::poll(&readable, 1, timeout);
+            if (ready < 0 && errno == EINTR) {
+                continue;
+            }
+            if (ready == 0) {
+                if (std::chrono::steady_clock::now() >= *deadline) {
+                    return false;
+                }
+                continue;
+            }
+        }
+        const ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
+        if (count > 0) {
+            bytes.append(buffer.data(), static_cast<qsizetype>(count));
+        } else if (count == 0 || errno != EINTR) {
+            return true;
+        }
+    }
+}
+
+// A child may close its output and keep running; with a deadline the wait is
+// bounded too. False when the deadline came first.
+bool waitForExit(pid_t child, int& waitStatus,
+                 std::optional<std::chrono::steady_clock::time_point> deadline) {
+    if (!deadline) {
+        while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+        }
+        return true;
+    }
+    auto nap = std::chrono::microseconds(200);
+    for (;;) {
+        const pid_t reaped = ::waitpid(child, &waitStatus, WNOHANG);
+        if (reaped == child || (reaped < 0 && errno != EINTR)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= *deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(nap);
+        nap = std::min<std::chrono::microseconds>(nap * 2, std::chrono::milliseconds(20));
+    }
+}
+
+QString decodedUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                     QStringDecoder::Flag::ConvertInitialBom);
+    QString text = decoder.decode(bytes);
+    return decoder.hasError() ? QString() : text;
+}
+
+} // namespace
+
+CommandResult command(const QString& path, const QStringList& arguments,
+                      const std::optional<CommandEnvironment>& extraEnvironment,
+                      std::optional<std::chrono::steady_clock::time_point> deadline) {
+    const std::string executable = path.toStdString();
+    std::vector<std::string> argumentStrings{executable};
+    for (const auto& argument : arguments) {
+        argumentStrings.push_back(argument.toStdString());
+    }
+    CStringArray argv(std::move(argumentStrings));
+    std::optional<CStringArray> envp;
+    if (extraEnvironment) {
+        envp.emplace(mergedEnvironment(*extraEnvironment));
+    }
+
+    // Close-on-exec from the start, so children that other threads spawn at
+    // the same moment never inherit this pipe.
+    std::array<int, 2> descriptors{-1, -1};
+    if (::pipe2(descriptors.data(), O_CLOEXEC) != 0) {
+        return startFailure(errno);
+    }
+    FileDescriptor readEnd(moveAboveStandardStreams(descriptors[0]));
+    FileDescriptor writeEnd(moveAboveStandardStreams(descriptors[1]));
+    if (readEnd.get() < 0 || writeEnd.get() < 0) {
+        return startFailure(errno);
+    }
+
+    SpawnFileActions actions;
+    ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
+    ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
+
+    // The child starts with default signal handling and nothing blocked,
+    // whatever this process has set up for itself.
+    SpawnAttributes attributes;
+    sigset_t noSignals;
+    sigemptyset(&noSignals);
+    sigset_t defaultSignals;
+    sigemptyset(&defaultSignals);
+    sigaddset(&defaultSignals, SIGPIPE);
+    ::posix_spawnattr_setsigmask(attributes.get(), &noSignals);
+    ::posix_spawnattr_setsigdefault(attributes.get(), &defaultSignals);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (deadline) {
+        flags |= POSIX_SPAWN_SETPGROUP;
+        ::posix_spawnattr_setpgroup(attributes.get(), 0);
+    }
+    ::posix_spawnattr_setflags(attributes.get(), flags);
+
+    pid_t child = -1;
+    const int spawnError =
+        ::posix_spawn(&child, executable.c_str(), actions.get(), attributes.get(), argv.get(),
+                      envp ? envp->get() : environ);
+    if (spawnError != 0) {
+        return startFailure(spawnError);
+    }
+    // Only the child may hold the write end, or end of file never comes.
+    writeEnd.reset();
+
+    QByteArray bytes;
+    bool inTime = readToEnd(readEnd.get(), bytes, deadline);
+    readEnd.reset();
+    int waitStatus = 0;
+    inTime = inTime && waitForExit(child, waitStatus, deadline);
+    if (!inTime) {
+        // The group outlives its leader until the leader is reaped, so this
+        // reaches grandchildren too.
+        ::kill(-child, SIGKILL);
+        while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+        }
+    }
+    return {exitStatusOf(waitStatus), decodedUtf8(bytes), !inTime};
+}
+
+} // namespace quillo

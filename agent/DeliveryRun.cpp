@@ -1,0 +1,176 @@
+#include "agent/DeliveryRun.h"
+
+#include "agent/Command.h"
+#include "kit/DisplayRenderer.h"
+#include "store/Sha256.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+#include <exception>
+#include <filesystem>
+
+namespace quillo {
+namespace {
+
+const QString separator = QStringLiteral(" \u00B7 ");
+
+struct CheckResult {
+    std::optional<QString> state;
+    std::optional<QString> issue;
+    std::optional<QString> pdf;
+};
+
+// A member of the wrong JSON type counts as absent.
+std::optional<QString> stringMember(const QJsonObject& object, QLatin1StringView key) {
+    const QJsonValue value = object.value(key);
+    return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
+}
+
+CommandResult runTool(const RunSettings& settings, const QStringList& arguments,
+                      const CommandEnvironment& environment,
+                      std::chrono::milliseconds stepTimeLimit) {
+    auto result = command(settings.toolPath, arguments, environment,
+                          std::chrono::steady_clock::now() + stepTimeLimit);
+    if (result.deadlinePassed) {
+        result.exitStatus = 1;
+        result.output = toolTimeoutMessage;
+    }
+    return result;
+}
+
+CommandEnvironment serviceEnvironment(const RunSettings& settings) {
+    return {{QStringLiteral("QUILLO_URL"), settings.origin},
+            {QStringLiteral("QUILLO_PRINT_TOKEN"), settings.deliveryKey}};
+}
+
+// The print step. Sets `outcome` on success; otherwise returns the result line.
+std::optional<QString> printIssue(const RunSettings& settings, const QString& issue,
+                                  const QString& pdf, std::chrono::milliseconds stepTimeLimit,
+                                  QString& outcome) {
+    QFile file(pdf);
+    if (QFileInfo(pdf).isDir() || !file.open(QIODevice::ReadOnly)) {
+        return QStringLiteral("Validated PDF is unavailable");
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        return QStringLiteral("Validated PDF is unavailable");
+    }
+    file.close();
+
+    const QStringList arguments{QStringLiteral("print"),
+                                QStringLiteral("--printer"),
+                                settings.printer,
+                                QStringLiteral("--max-pages"),
+                                QString::number(settings.pageCount),
+                                QStringLiteral("--expected-issue"),
+                                issue,
+                                QStringLiteral("--expected-sha256"),
+                                sha256Hex(bytes)};
+    const auto result = runTool(settings, arguments, serviceEnvironment(settings), stepTimeLimit);
+    if (result.exitStatus != 0) {
+        return QStringLiteral("Print stopped: ") + result.output.trimmed();
+    }
+    // A refusal outranks "Already printed" when the output carries both.
+    if (result.output.contains(QLatin1StringView("disabled")) ||
+        result.output.contains(QLatin1StringView("No issue"))) {
+        return QStringLiteral("Print stopped: delivery permission changed");
+    }
+    outcome = result.output.contains(QLatin1StringView("Already printed"))
+                  ? QStringLiteral("Already printed")
+                  : QStringLiteral("Sent to print queue");
+    return std::nullopt;
+}
+
+// The display step: renders the frame beside the PDF and hands it to the tool.
+QString displayIssue(const RunSettings& settings, const QString& issue, const QString& pdf,
+                     std::chrono::milliseconds stepTimeLimit, QStringList outcomes) {
+    const QString prefix = outcomes.isEmpty() ? QString() : outcomes.join(separator) + separator;
+    const QString frame = displayFramePath(pdf);
+    try {
+        DisplayRenderer::render(std::filesystem::path(pdf.toStdString()),
+                                std::filesystem::path(frame.toStdString()), settings.displayModel);
+    } catch (const std::exception& error) {
+        return prefix + QStringLiteral("Display render failed: ") + QString::fromUtf8(error.what());
+    }
+
+    const QStringList arguments{QStringLiteral("sync"),
+                                QStringLiteral("--image"),
+                                frame,
+                                QStringLiteral("--issue"),
+                                issue,
+                                QStringLiteral("--width"),
+                                QString::number(width(settings.displayModel)),
+                                QStringLiteral("--height"),
+                                QString::number(height(settings.displayModel))};
+    // The webhook only: the display step never sees the origin or the key.
+    const CommandEnvironment environment{
+        {QStringLiteral("QUILLO_EINK_WEBHOOK"), settings.webhook.value_or(QString())}};
+    const auto result = runTool(settings, arguments, environment, stepTimeLimit);
+    if (result.exitStatus != 0) {
+        return prefix + QStringLiteral("Display stopped: ") + result.output.trimmed();
+    }
+    outcomes.append(result.output.contains(QLatin1StringView("already_synced"))
+                        ? QStringLiteral("Display already synced")
+                        : QStringLiteral("Uploaded to TRMNL \u00B7 awaiting screen refresh"));
+    return outcomes.join(separator);
+}
+
+} // namespace
+
+QString displayFramePath(const QString& pdf) {
+    std::filesystem::path frame(pdf.toStdString());
+    frame.replace_extension("display.png");
+    return QString::fromStdString(frame.string());
+}
+
+QString performRun(const RunSettings& settings, std::chrono::milliseconds stepTimeLimit) {
+    const int pageLimit =
+        settings.destination == DeliveryDestination::display ? 4 : settings.pageCount;
+    const auto check = runTool(
+        settings,
+        {QStringLiteral("download"), QStringLiteral("--max-pages"), QString::number(pageLimit)},
+        serviceEnvironment(settings), stepTimeLimit);
+    if (check.exitStatus != 0) {
+        return QStringLiteral("Check failed: ") + check.output.trimmed();
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(check.output.toUtf8());
+    if (!document.isObject()) {
+        return QStringLiteral("Check failed: ") + check.output.trimmed();
+    }
+    const QJsonObject object = document.object();
+    const CheckResult result{stringMember(object, QLatin1StringView("state")),
+                             stringMember(object, QLatin1StringView("issue")),
+                             stringMember(object, QLatin1StringView("pdf"))};
+    if (result.state == QStringLiteral("disabled")) {
+        return QStringLiteral("Enable local delivery in Quillo web preferences");
+    }
+    if (result.state == QStringLiteral("waiting")) {
+        return QStringLiteral("Waiting for your first issue");
+    }
+    if (!result.issue || !result.pdf) {
+        return QStringLiteral("No validated issue available");
+    }
+    if (!settings.delivery) {
+        return QStringLiteral("Latest issue ready \u00B7 automatic delivery ") +
+               (settings.automatic ? QStringLiteral("on") : QStringLiteral("off"));
+    }
+
+    QStringList outcomes;
+    if (prints(settings.destination)) {
+        QString outcome;
+        if (auto stopped =
+                printIssue(settings, *result.issue, *result.pdf, stepTimeLimit, outcome)) {
+            return *stopped;
+        }
+        outcomes.append(outcome);
+        if (settings.destination == DeliveryDestination::printer) {
+            return outcomes.join(separator);
+        }
+    }
+    return displayIssue(settings, *result.issue, *result.pdf, stepTimeLimit, outcomes);
+}
+
+} // namespace quillo

@@ -1,0 +1,46 @@
+// One check-and-deliver pass through the companion tool, apart from the
+// delegate that starts it: a settings snapshot in, one result line out.
+#pragma once
+
+#include "kit/DeliveryKit.h"
+
+#include <QString>
+#include <chrono>
+#include <optional>
+
+namespace quillo {
+
+// Taken on the main thread when a run starts and handed over by value, so a
+// settings change during a run takes effect at the next one.
+struct RunSettings {
+    QString origin;
+    QString deliveryKey;
+    QString toolPath;
+    DeliveryDestination destination = DeliveryDestination::printer;
+    int pageCount = 3;
+    bool delivery = false;
+    bool automatic = false;
+    QString printer;
+    DisplayModel displayModel = DisplayModel::og;
+    std::optional<QString> webhook;
+};
+
+// A tool step that runs longer is killed, so a hung tool cannot block every
+// later run for as long as the agent lives.
+inline constexpr std::chrono::milliseconds toolStepTimeLimit = std::chrono::minutes(10);
+
+// What a step reports when it was killed at that limit.
+inline constexpr QLatin1StringView toolTimeoutMessage{
+    "quillo-print did not finish within 10 minutes"};
+
+// The frame beside the issue: the PDF's last extension replaced by
+// "display.png" (/feeds/a/issue-12.pdf gives /feeds/a/issue-12.display.png).
+QString displayFramePath(const QString& pdf);
+
+// Runs the check and, for a delivering run, the print and display steps, and
+// returns the run's result line. Every failure becomes the line; never throws.
+// Blocks while the tool and the renderer work: call it off the main thread.
+QString performRun(const RunSettings& settings,
+                   std::chrono::milliseconds stepTimeLimit = toolStepTimeLimit);
+
+} // namespace quillo

@@ -1,0 +1,112 @@
+#include "agent/Command.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <thread>
+#include <vector>
+
+namespace quillo {
+namespace {
+
+using namespace std::chrono_literals;
+
+CommandResult shell(const char* script, const std::optional<CommandEnvironment>& environment = {},
+                    std::optional<std::chrono::steady_clock::time_point> deadline = {}) {
+    return command(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromUtf8(script)},
+                   environment, deadline);
+}
+
+TEST(Command, CollectsBothStreamsInArrivalOrder) {
+    struct Case {
+        const char* script;
+        int exitStatus;
+        QString output;
+    };
+    const std::vector<Case> cases{
+        {"printf 'only errors' >&2", 0, QStringLiteral("only errors")},
+        {"printf o1; printf e1 >&2; printf o2; printf e2 >&2", 0, QStringLiteral("o1e1o2e2")},
+        {"echo 'network down'; exit 3", 3, QStringLiteral("network down\n")},
+        {"printf '\\303\\251t\\303\\251 \\342\\200\\246'", 0, QStringLiteral("été …")},
+        {"printf 'ok \\377 ok'", 0, QString()},
+        {"printf 'cut short \\303'", 0, QString()},
+        {"kill -9 $$", 9, QString()},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.script);
+        const auto result = shell(testCase.script);
+        EXPECT_EQ(result.exitStatus, testCase.exitStatus);
+        EXPECT_EQ(result.output, testCase.output);
+        EXPECT_FALSE(result.deadlinePassed);
+    }
+}
+
+TEST(Command, SeveralMegabytesOnBothStreamsComplete) {
+    const auto result = shell("head -c 3000000 /dev/zero | tr '\\0' a; "
+                              "head -c 2000000 /dev/zero | tr '\\0' b >&2");
+    ASSERT_EQ(result.output.size(), 5'000'000);
+    EXPECT_EQ(result.output.count(QLatin1Char('a')), 3'000'000);
+    EXPECT_TRUE(result.output.endsWith(QLatin1Char('b')));
+}
+
+TEST(Command, StartFailureIsStatusOneWithTheReason) {
+    QTemporaryDir directory;
+    const QString notExecutable = directory.filePath(QStringLiteral("tool"));
+    QFile file(notExecutable);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    const auto missing = command(directory.filePath(QStringLiteral("absent")), {});
+    EXPECT_EQ(missing.exitStatus, 1);
+    EXPECT_EQ(missing.output, QStringLiteral("No such file or directory"));
+    const auto refused = command(notExecutable, {}, CommandEnvironment{});
+    EXPECT_EQ(refused.exitStatus, 1);
+    EXPECT_EQ(refused.output, QStringLiteral("Permission denied"));
+}
+
+TEST(Command, ExtraEnvironmentIsMergedOverTheInheritedOneForTheChildOnly) {
+    qputenv("QUILLO_PROBE", "parent");
+    qputenv("QUILLO_KEPT", "kept");
+    const char* script =
+        R"(printf '%s|%s|%s' "$QUILLO_PROBE" "$QUILLO_KEPT" "${QUILLO_NEW-unset}")";
+    EXPECT_EQ(shell(script, CommandEnvironment{{"QUILLO_PROBE", "child"}, {"QUILLO_NEW", "n e w"}})
+                  .output,
+              QStringLiteral("child|kept|n e w"));
+    EXPECT_EQ(qgetenv("QUILLO_PROBE"), "parent");
+    EXPECT_FALSE(qEnvironmentVariableIsSet("QUILLO_NEW"));
+    EXPECT_EQ(shell(script).output, QStringLiteral("parent|kept|unset"));
+    EXPECT_EQ(shell(script, CommandEnvironment{}).output, QStringLiteral("parent|kept|unset"));
+    qunsetenv("QUILLO_PROBE");
+    qunsetenv("QUILLO_KEPT");
+}
+
+// Gone, or a zombie waiting for init to reap it.
+bool processEnded(const QString& pid) {
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ")) {
+            return true;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    return false;
+}
+
+TEST(Command, DeadlineKillsTheWholeProcessGroup) {
+    // A child that hangs; one that exits at once while its background
+    // grandchild holds the pipe; one that closes its output and keeps running.
+    for (const char* script : {"sleep 60 & echo $!; wait", "sleep 60 & echo $!",
+                               "sleep 60 >/dev/null 2>&1 & echo $!; exec >&- 2>&-; wait"}) {
+        SCOPED_TRACE(script);
+        const auto result = shell(script, {}, std::chrono::steady_clock::now() + 500ms);
+        EXPECT_TRUE(result.deadlinePassed);
+        ASSERT_FALSE(result.output.trimmed().isEmpty());
+        EXPECT_TRUE(processEnded(result.output.trimmed()));
+    }
+    const auto inTime = shell("echo done; exit 4", {}, std::chrono::steady_clock::now() + 30s);
+    EXPECT_FALSE(inTime.deadlinePassed);
+    EXPECT_EQ(inTime.exitStatus, 4);
+    EXPECT_EQ(inTime.output, QStringLiteral("done\n"));
+}
+
+} // namespace
+} // namespace quillo

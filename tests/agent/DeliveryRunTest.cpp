@@ -1,0 +1,197 @@
+#include "agent/DeliveryRun.h"
+
+#include "store/Sha256.h"
+#include "tests/agent/FakeCompanionTool.h"
+#include "tests/support/FixturePdf.h"
+
+#include <QImage>
+#include <memory>
+#include <vector>
+
+namespace quillo {
+namespace {
+
+using namespace std::chrono_literals;
+using enum DeliveryDestination;
+using testing::FakeCompanionTool;
+
+const QString download = QStringLiteral("download");
+const QString print = QStringLiteral("print");
+const QString sync = QStringLiteral("sync");
+const QByteArray readyIssue = R"({"state":"ready","issue":"issue-12","pdf":"@PDF@"})";
+const QString notAnIssue = QString::fromUtf8(DisplayError(DisplayError::invalidPDF).what());
+const QString uploaded = QStringLiteral("Uploaded to TRMNL \u00B7 awaiting screen refresh");
+
+enum class Pdf : std::uint8_t { issue, notAPdf, missing };
+
+struct Answer {
+    QByteArray output;
+    int exitStatus = 0;
+};
+
+struct RunCase {
+    const char* name;
+    DeliveryDestination destination;
+    bool delivery;
+    Answer check;
+    Answer print;
+    Answer sync;
+    Pdf pdf;
+    QString result;
+    QStringList calls;
+};
+
+class DeliveryRunTest : public ::testing::Test {
+protected:
+    [[nodiscard]] QString pdfPath() const {
+        return tool->cacheDirectory() + QStringLiteral("/issue-12.pdf");
+    }
+
+    void prepare(Pdf pdf, QByteArray check, int checkStatus = 0) const {
+        if (pdf != Pdf::missing) {
+            testing::writeFile(pdfPath(),
+                               pdf == Pdf::issue ? testing::grayLetterPdf(0) : "not a pdf");
+        }
+        tool->answer(download, check.replace("@PDF@", pdfPath().toUtf8()), checkStatus);
+    }
+
+    [[nodiscard]] RunSettings settings(DeliveryDestination destination, bool delivery) const {
+        return {QStringLiteral("https://news.example/"),
+                QStringLiteral("key-123"),
+                tool->toolPath(),
+                destination,
+                2,
+                delivery,
+                true,
+                QStringLiteral("Kitchen Laser"),
+                DisplayModel::x,
+                QStringLiteral("https://trmnl.example/hook/abc")};
+    }
+
+    std::unique_ptr<FakeCompanionTool> tool = std::make_unique<FakeCompanionTool>();
+};
+
+TEST_F(DeliveryRunTest, EachToolAnswerGivesItsResultLine) {
+    const QStringList d{download};
+    const QStringList dp{download, print};
+    const QStringList ds{download, sync};
+    const QStringList dps{download, print, sync};
+    // clang-format off
+    const std::vector<RunCase> cases{
+        {"check fails", printer, true, {"network down\n", 3}, {}, {}, Pdf::issue,
+         "Check failed: network down", d},
+        {"top-level array", printer, true, {"[1, 2]\n"}, {}, {}, Pdf::issue,
+         "Check failed: [1, 2]", d},
+        {"warning before the JSON", printer, true, {"warning: slow\n{\"issue\":\"1\"}\n"}, {}, {},
+         Pdf::issue, "Check failed: warning: slow\n{\"issue\":\"1\"}", d},
+        {"disabled is looked at first", printer, true,
+         {R"({"state":"disabled","issue":"issue-12","pdf":"@PDF@"})"}, {}, {}, Pdf::issue,
+         "Enable local delivery in Quillo web preferences", d},
+        {"waiting", printer, true, {R"({"state":"waiting"})"}, {}, {}, Pdf::issue,
+         "Waiting for your first issue", d},
+        {"issue without pdf", printer, true, {R"({"issue":"issue-12"})"}, {}, {}, Pdf::issue,
+         "No validated issue available", d},
+        {"issue of the wrong type", printer, true, {R"({"issue":12,"pdf":"@PDF@"})"}, {}, {},
+         Pdf::issue, "No validated issue available", d},
+        {"check only; a state of the wrong type is ignored", both, false,
+         {R"({"state":["disabled"],"issue":"issue-12","pdf":"@PDF@"})"}, {}, {}, Pdf::issue,
+         "Latest issue ready \u00B7 automatic delivery on", d},
+        {"sent", printer, true, {readyIssue}, {"job 7 queued\n"}, {}, Pdf::issue,
+         "Sent to print queue", dp},
+        {"already printed", printer, true, {readyIssue}, {"Already printed issue-12\n"}, {},
+         Pdf::issue, "Already printed", dp},
+        {"refusal outranks already printed", printer, true, {readyIssue},
+         {"disabled\nAlready printed\n"}, {}, Pdf::issue,
+         "Print stopped: delivery permission changed", dp},
+        {"no issue to print", printer, true, {readyIssue}, {"No issue today\n"}, {}, Pdf::issue,
+         "Print stopped: delivery permission changed", dp},
+        {"print fails", printer, true, {readyIssue}, {"\n  out of paper \n", 2}, {}, Pdf::issue,
+         "Print stopped: out of paper", dp},
+        {"pdf vanished", printer, true, {readyIssue}, {}, {}, Pdf::missing,
+         "Validated PDF is unavailable", d},
+        {"uploaded", display, true, {readyIssue}, {}, {"accepted\n"}, Pdf::issue, uploaded, ds},
+        {"display already synced", display, true, {readyIssue}, {}, {"already_synced\n"},
+         Pdf::issue, "Display already synced", ds},
+        {"upload fails", display, true, {readyIssue}, {}, {"webhook refused\n", 1}, Pdf::issue,
+         "Display stopped: webhook refused", ds},
+        {"render fails", display, true, {readyIssue}, {}, {}, Pdf::notAPdf,
+         "Display render failed: " + notAnIssue, d},
+        {"pdf vanished before rendering", display, true, {readyIssue}, {}, {}, Pdf::missing,
+         "Display render failed: " + notAnIssue, d},
+        {"both delivered", both, true, {readyIssue}, {"queued\n"}, {"accepted\n"}, Pdf::issue,
+         "Sent to print queue \u00B7 " + uploaded, dps},
+        {"both already done", both, true, {readyIssue}, {"Already printed\n"},
+         {"already_synced\n"}, Pdf::issue, "Already printed \u00B7 Display already synced", dps},
+        {"print failure stops both", both, true, {readyIssue}, {"printer offline\n", 1}, {},
+         Pdf::issue, "Print stopped: printer offline", dp},
+        {"printed, upload fails", both, true, {readyIssue}, {}, {"timeout\n", 7}, Pdf::issue,
+         "Sent to print queue \u00B7 Display stopped: timeout", dps},
+        {"printed, render fails", both, true, {readyIssue}, {}, {}, Pdf::notAPdf,
+         "Sent to print queue \u00B7 Display render failed: " + notAnIssue, dp},
+    };
+    // clang-format on
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        tool = std::make_unique<FakeCompanionTool>();
+        prepare(testCase.pdf, testCase.check.output, testCase.check.exitStatus);
+        tool->answer(print, testCase.print.output, testCase.print.exitStatus);
+        tool->answer(sync, testCase.sync.output, testCase.sync.exitStatus);
+
+        EXPECT_EQ(performRun(settings(testCase.destination, testCase.delivery)), testCase.result);
+        EXPECT_EQ(tool->calls(), testCase.calls);
+        EXPECT_EQ(QFile::exists(displayFramePath(pdfPath())), testCase.calls.contains(sync));
+    }
+}
+
+TEST_F(DeliveryRunTest, ToolCommandLinesAndEnvironments) {
+    prepare(Pdf::issue, readyIssue);
+    ASSERT_EQ(performRun(settings(both, true)), "Sent to print queue \u00B7 " + uploaded);
+
+    const QStringList service{"QUILLO_PRINT_TOKEN=key-123", "QUILLO_URL=https://news.example/"};
+    EXPECT_EQ(tool->arguments(download), QStringList({"download", "--max-pages", "2"}));
+    EXPECT_EQ(tool->environment(download), service);
+    QFile pdf(pdfPath());
+    ASSERT_TRUE(pdf.open(QIODevice::ReadOnly));
+    EXPECT_EQ(
+        tool->arguments(print),
+        QStringList({"print", "--printer", "Kitchen Laser", "--max-pages", "2", "--expected-issue",
+                     "issue-12", "--expected-sha256", sha256Hex(pdf.readAll())}));
+    EXPECT_EQ(tool->environment(print), service);
+
+    const QString frame = tool->cacheDirectory() + QStringLiteral("/issue-12.display.png");
+    EXPECT_EQ(tool->arguments(sync), QStringList({"sync", "--image", frame, "--issue", "issue-12",
+                                                  "--width", "1872", "--height", "1404"}));
+    EXPECT_EQ(tool->environment(sync),
+              QStringList{"QUILLO_EINK_WEBHOOK=https://trmnl.example/hook/abc"});
+    EXPECT_EQ(QImage(frame).size(), QSize(1872, 1404));
+
+    // The display alone checks up to four pages whatever the page count.
+    auto displayOnly = settings(display, false);
+    displayOnly.pageCount = 1;
+    performRun(displayOnly);
+    EXPECT_EQ(tool->arguments(download), QStringList({"download", "--max-pages", "4"}));
+}
+
+TEST_F(DeliveryRunTest, ToolThatCannotStartOrDoesNotFinish) {
+    auto missing = settings(printer, true);
+    missing.toolPath += QStringLiteral(".absent");
+    EXPECT_EQ(performRun(missing), QStringLiteral("Check failed: No such file or directory"));
+
+    const QString timedOut = QString(toolTimeoutMessage);
+    prepare(Pdf::issue, readyIssue);
+    tool->hang(sync);
+    EXPECT_EQ(performRun(settings(both, true), 300ms),
+              "Sent to print queue \u00B7 Display stopped: " + timedOut);
+    tool->hang(download);
+    EXPECT_EQ(performRun(settings(both, true), 300ms), "Check failed: " + timedOut);
+}
+
+TEST(DisplayFramePath, ReplacesTheLastExtension) {
+    EXPECT_EQ(displayFramePath(QStringLiteral("/feeds/a.b/issue.v2.pdf")),
+              QStringLiteral("/feeds/a.b/issue.v2.display.png"));
+    EXPECT_EQ(displayFramePath(QStringLiteral("/feeds/a.b/issue")),
+              QStringLiteral("/feeds/a.b/issue.display.png"));
+}
+
+} // namespace
+} // namespace quillo
