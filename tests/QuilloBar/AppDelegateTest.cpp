@@ -1,3 +1,6 @@
+// What belongs to the delegate: when a run may start, the status lines, the
+// settings snapshot, one run at a time, the cut result line, the step time
+// limit and cachedPDF. The run's own result lines are DeliveryRunTest's.
 #include "QuilloBar/AppDelegate.h"
 
 #include "agent/Command.h"
@@ -7,6 +10,7 @@
 #include "tests/support/FixturePdf.h"
 
 #include <QTest>
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
@@ -14,11 +18,9 @@ namespace quillo {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::FakeCompanionTool;
 
 const QString connect = QStringLiteral("Connect your newspaper in Settings");
 const QString checking = QStringLiteral("Checking for a new issue\u2026");
-const QString delivering = QStringLiteral("Delivering your newspaper\u2026");
 const QString readyOff = QStringLiteral("Latest issue ready \u00B7 automatic delivery off");
 const QString download = QStringLiteral("download");
 
@@ -42,34 +44,30 @@ protected:
         tool.answer(download, R"({"issue":"issue-7","pdf":")" + pdf.toUtf8() + "\"}");
     }
 
-    [[nodiscard]] bool waitUntilIdle() const {
-        return QTest::qWaitFor([this] { return !delegate->busy(); }, 20000);
+    // Starts a run with the key and waits for its end.
+    void run(bool delivery) const {
+        delegate->runAgent(delivery);
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
     }
 
     [[nodiscard]] Preferences& defaults() const { return delegate->defaults(); }
 
-    FakeCompanionTool tool;
+    testing::FakeCompanionTool tool;
     QTemporaryDir preferences;
     std::unique_ptr<AppDelegate> delegate;
     QStringList statuses;
 };
 
 TEST_F(AppDelegateTest, NoRunInPreviewModeOrWithoutADeliveryKey) {
-    EXPECT_EQ(delegate->status(), connect);
-    for (const bool previewMode : {true, false}) {
-        for (const auto& token : {std::optional<QString>(QStringLiteral("key")),
-                                  std::optional<QString>(), std::optional<QString>(QString())}) {
-            if (!previewMode && token && !token->isEmpty()) {
-                continue;
-            }
-            makeDelegate(previewMode);
-            delegate->setUnlockedToken(token);
-            delegate->runAgent(false);
-            delegate->runAgent(true);
-            EXPECT_FALSE(delegate->busy());
-            EXPECT_EQ(delegate->status(), connect);
-            EXPECT_TRUE(statuses.isEmpty());
-        }
+    for (const auto& [previewMode, token] : std::vector<std::pair<bool, std::optional<QString>>>{
+             {true, QStringLiteral("key")}, {false, std::nullopt}, {false, QString()}}) {
+        makeDelegate(previewMode);
+        delegate->setUnlockedToken(token);
+        delegate->runAgent(false);
+        delegate->runAgent(true);
+        EXPECT_FALSE(delegate->busy());
+        EXPECT_EQ(delegate->status(), connect);
+        EXPECT_TRUE(statuses.isEmpty());
     }
     QTest::qWait(50);
     EXPECT_TRUE(tool.calls().isEmpty());
@@ -100,18 +98,16 @@ TEST_F(AppDelegateTest, DeliveringRunNeedsTheDevicesOfItsDestination) {
         defaults().setString(PreferenceKey::printer, testCase.printer);
         delegate->runAgent(true);
         EXPECT_EQ(delegate->busy(), testCase.starts);
-        ASSERT_TRUE(waitUntilIdle());
+        run(false); // A check needs no device.
         if (!testCase.starts) {
-            EXPECT_EQ(statuses, QStringList{"Finish device setup in Settings"});
-            // A check needs no device.
-            delegate->runAgent(false);
-            ASSERT_TRUE(waitUntilIdle());
-            EXPECT_EQ(statuses.mid(1), QStringList({checking, readyOff}));
+            EXPECT_EQ(statuses,
+                      QStringList({"Finish device setup in Settings", checking, readyOff}));
         }
     }
-    EXPECT_EQ(tool.calls().count(download), 8);
 }
 
+// The run takes the stored settings as they are when it starts, including
+// what another process (configure mode) wrote meanwhile.
 TEST_F(AppDelegateTest, RunUsesTheStoredSettingsAndShowsItsResult) {
     answerWithIssue();
     delegate->setUnlockedToken(QStringLiteral("key-1"));
@@ -122,8 +118,7 @@ TEST_F(AppDelegateTest, RunUsesTheStoredSettingsAndShowsItsResult) {
     defaults().setInteger(PreferenceKey::maxPages, 9);
     defaults().setBoolean(PreferenceKey::automatic, true);
 
-    delegate->runAgent(false);
-    ASSERT_TRUE(waitUntilIdle());
+    run(false);
     EXPECT_EQ(statuses, QStringList({checking, "Latest issue ready \u00B7 automatic delivery on"}));
     EXPECT_EQ(tool.arguments(download), QStringList({"download", "--max-pages", "3"}));
     EXPECT_TRUE(tool.environment(download).contains("QUILLO_URL=" + defaultServiceOrigin));
@@ -131,13 +126,15 @@ TEST_F(AppDelegateTest, RunUsesTheStoredSettingsAndShowsItsResult) {
     statuses.clear();
     defaults().setString(PreferenceKey::origin, QStringLiteral("https://news.example/"));
     defaults().setInteger(PreferenceKey::maxPages, 4);
-    delegate->runAgent(true);
-    ASSERT_TRUE(waitUntilIdle());
-    EXPECT_EQ(statuses, QStringList({delivering, "Sent to print queue \u00B7 Uploaded to TRMNL "
-                                                 "\u00B7 awaiting screen refresh"}));
+    defaults().sync();
+    command(QStringLiteral("/bin/sed"), {"-i", "s/Office/Kitchen Laser/", defaults().filePath()});
+    run(true);
+    EXPECT_EQ(statuses, QStringList({QStringLiteral("Delivering your newspaper\u2026"),
+                                     "Sent to print queue \u00B7 Uploaded to TRMNL \u00B7 "
+                                     "awaiting screen refresh"}));
     EXPECT_TRUE(tool.environment(download).contains("QUILLO_URL=https://news.example/"));
     EXPECT_EQ(tool.arguments("print").mid(1, 4),
-              QStringList({"--printer", "Office", "--max-pages", "4"}));
+              QStringList({"--printer", "Kitchen Laser", "--max-pages", "4"}));
     EXPECT_EQ(tool.arguments("sync").mid(5), QStringList({"--width", "1872", "--height", "1404"}));
 }
 
@@ -155,40 +152,29 @@ TEST_F(AppDelegateTest, TriggerDuringARunIsDroppedAndSettingsAreSnapshotted) {
     EXPECT_EQ(delegate->status(), checking);
 
     tool.release();
-    ASSERT_TRUE(waitUntilIdle());
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
     EXPECT_EQ(tool.calls(), QStringList{download});
     EXPECT_EQ(statuses, QStringList({checking, readyOff}));
 }
 
-TEST_F(AppDelegateTest, SettingsWrittenByAnotherProcessCountAtTheNextRun) {
-    answerWithIssue();
-    delegate->setUnlockedToken(QStringLiteral("key"));
-    defaults().setString(PreferenceKey::printer, QStringLiteral("Office"));
-    defaults().sync();
-    delegate->runAgent(true);
-    ASSERT_TRUE(waitUntilIdle());
-    command(QStringLiteral("/bin/sed"), {"-i", "s/Office/Kitchen Laser/", defaults().filePath()});
-    delegate->runAgent(true);
-    ASSERT_TRUE(waitUntilIdle());
-    EXPECT_EQ(tool.arguments("print").value(2), QStringLiteral("Kitchen Laser"));
-}
-
+// A check that fails with 1,000 characters of 1 to 5 code points each.
 TEST_F(AppDelegateTest, ResultLineIsCutToFourHundredCharacters) {
-    const QString character =
-        QStringLiteral("e\u0301\U0001F1FA\U0001F1F8"); // two, of 2 and 4 units
-    tool.answer(download, character.repeated(500).toUtf8(), 1);
+    const QString accent = QStringLiteral("e\u0301");
+    const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
+    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    const QString three = accent + flag + family;
+    tool.answer(download, (three.repeated(333) + QStringLiteral("z")).toUtf8(), 1);
     delegate->setUnlockedToken(QStringLiteral("key"));
-    delegate->runAgent(false);
-    ASSERT_TRUE(waitUntilIdle());
-    EXPECT_EQ(delegate->status(), "Check failed: " + character.repeated(193));
+    run(false);
+    // "Check failed: " is 14 characters; 386 more end just before a family.
+    EXPECT_EQ(delegate->status(), "Check failed: " + three.repeated(128) + accent + flag);
 }
 
 TEST_F(AppDelegateTest, HungToolEndsTheRunAtTheTimeLimit) {
     makeDelegate(false, 300ms);
     tool.hang(download);
     delegate->setUnlockedToken(QStringLiteral("key"));
-    delegate->runAgent(false);
-    ASSERT_TRUE(waitUntilIdle());
+    run(false);
     EXPECT_EQ(delegate->status(), "Check failed: " + toolTimeoutMessage);
 }
 

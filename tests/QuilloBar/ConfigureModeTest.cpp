@@ -16,27 +16,17 @@ namespace {
 
 using testing::ProcessOutcome;
 
-constexpr const char* successLine =
-    "Printer connection saved privately. Automatic printing remains off.\n";
-constexpr const char* failureLine = "Could not configure Quillo.\n";
-
 class ConfigureModeTest : public ::testing::Test {
 protected:
     QTemporaryDir configHome;
     QString storePath = configHome.filePath(QString(preferencesFile));
 
-    [[nodiscard]] QProcessEnvironment environment() const {
+    ProcessOutcome configure(const QByteArray& request, const char* busAddress = nullptr) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
-        return environment;
-    }
-
-    ProcessOutcome configure(const QByteArray& request) {
-        return configureIn(environment(), request);
-    }
-
-    static ProcessOutcome configureIn(const QProcessEnvironment& environment,
-                                      const QByteArray& request) {
+        if (busAddress != nullptr) {
+            environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+        }
         return testing::runQuilloBar({QStringLiteral("--configure-stdin")}, request, environment);
     }
 
@@ -59,14 +49,15 @@ protected:
 
 void expectSuccess(const ProcessOutcome& outcome) {
     EXPECT_EQ(outcome.exitStatus, 0) << outcome.standardError.data();
-    EXPECT_EQ(outcome.standardOutput, successLine);
+    EXPECT_EQ(outcome.standardOutput,
+              "Printer connection saved privately. Automatic printing remains off.\n");
     EXPECT_TRUE(outcome.standardError.isEmpty());
 }
 
 void expectFailure(const ProcessOutcome& outcome) {
     EXPECT_EQ(outcome.exitStatus, 1);
     EXPECT_TRUE(outcome.standardOutput.isEmpty());
-    EXPECT_EQ(outcome.standardError, failureLine);
+    EXPECT_EQ(outcome.standardError, "Could not configure Quillo.\n");
 }
 
 TEST_F(ConfigureModeTest, StoresConnectionAndAlwaysLeavesAutomaticOff) {
@@ -85,21 +76,18 @@ TEST_F(ConfigureModeTest, StoresConnectionAndAlwaysLeavesAutomaticOff) {
 }
 
 TEST_F(ConfigureModeTest, AbsentOrNullMembersRemoveTheirKeys) {
-    storeEarlierSettings();
-    expectSuccess(configure(R"({"token": "tok-2"})"));
-    {
+    for (const QByteArray& request :
+         {QByteArray(R"({"token": "tok-2"})"),
+          QByteArray(R"({"token": "tok-3", "origin": null, "printer": null})")}) {
+        SCOPED_TRACE(request.toStdString());
+        storeEarlierSettings();
+        expectSuccess(configure(request));
         const Preferences preferences(storePath);
         EXPECT_FALSE(preferences.string(PreferenceKey::printer));
-        EXPECT_EQ(preferences.origin(), defaultServiceOrigin);
+        EXPECT_FALSE(preferences.string(PreferenceKey::origin));
         EXPECT_FALSE(preferences.boolean(PreferenceKey::automatic));
         EXPECT_EQ(preferences.integer(PreferenceKey::maxPages), 1);
     }
-
-    storeEarlierSettings();
-    expectSuccess(configure(R"({"token": "tok-3", "origin": null, "printer": null})"));
-    const Preferences preferences(storePath);
-    EXPECT_FALSE(preferences.string(PreferenceKey::printer));
-    EXPECT_FALSE(preferences.string(PreferenceKey::origin));
 }
 
 TEST_F(ConfigureModeTest, MalformedRequestsChangeNothing) {
@@ -107,37 +95,26 @@ TEST_F(ConfigureModeTest, MalformedRequestsChangeNothing) {
     const QByteArray storedBefore = storeBytes();
     ASSERT_FALSE(storedBefore.isEmpty());
 
-    const QList<QByteArray> requests{"",
-                                     "not json",
-                                     "[]",
-                                     R"([{"token": "array-token"}])",
-                                     R"("bare-token")",
-                                     "{}",
-                                     R"({"token": ""})",
-                                     R"({"token": 5, "printer": "Changed"})",
-                                     R"({"token": null})",
-                                     R"({"token": "unterminated")"};
-    for (const QByteArray& request : requests) {
-        SCOPED_TRACE(request.toStdString());
+    for (const char* request :
+         {"", "not json", R"([{"token": "array-token"}])", R"("bare-token")", "{}",
+          R"({"token": ""})", R"({"token": 5, "printer": "Changed"})", R"({"token": null})"}) {
+        SCOPED_TRACE(request);
         expectFailure(configure(request));
     }
     EXPECT_EQ(storeBytes(), storedBefore);
     EXPECT_EQ(Vault::read(SecretAccount::printToken, false), QStringLiteral("kept-token"));
 }
 
-TEST_F(ConfigureModeTest, KeyringFailureLeavesPreferencesUntouched) {
+// The keyring comes first: when it cannot store, no preference changes.
+// A store that cannot be written fails too.
+TEST_F(ConfigureModeTest, KeyringOrStoreFailureIsReported) {
     storeEarlierSettings();
     const QByteArray storedBefore = storeBytes();
-    QProcessEnvironment noBus = environment();
-    noBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                 QStringLiteral("unix:path=/nonexistent/quillo-test-bus"));
-
-    expectFailure(configureIn(noBus, R"({"token": "tok-4", "printer": "New"})"));
+    expectFailure(configure(R"({"token": "tok-4", "printer": "New"})",
+                            "unix:path=/nonexistent/quillo-test-bus"));
     EXPECT_EQ(storeBytes(), storedBefore);
-}
 
-TEST_F(ConfigureModeTest, UnwritablePreferencesAreAFailure) {
-    // A file where the store's folder should be.
+    ASSERT_TRUE(QDir(configHome.filePath(QStringLiteral("quillo"))).removeRecursively());
     testing::writeFile(configHome.filePath(QStringLiteral("quillo")), "not a folder");
     expectFailure(configure(R"({"token": "tok-5", "printer": "Office"})"));
 }

@@ -5,6 +5,7 @@
 #include "tests/support/FixturePdf.h"
 
 #include <QImage>
+#include <gtest/gtest.h>
 #include <memory>
 #include <vector>
 
@@ -116,8 +117,6 @@ TEST_F(DeliveryRunTest, EachToolAnswerGivesItsResultLine) {
          "Display stopped: webhook refused", ds},
         {"render fails", display, true, {readyIssue}, {}, {}, Pdf::notAPdf,
          "Display render failed: " + notAnIssue, d},
-        {"pdf vanished before rendering", display, true, {readyIssue}, {}, {}, Pdf::missing,
-         "Display render failed: " + notAnIssue, d},
         {"both delivered", both, true, {readyIssue}, {"queued\n"}, {"accepted\n"}, Pdf::issue,
          "Sent to print queue \u00B7 " + uploaded, dps},
         {"both already done", both, true, {readyIssue}, {"Already printed\n"},
@@ -177,13 +176,11 @@ TEST_F(DeliveryRunTest, ToolThatCannotStartOrDoesNotFinish) {
     missing.toolPath += QStringLiteral(".absent");
     EXPECT_EQ(performRun(missing), QStringLiteral("Check failed: No such file or directory"));
 
-    const QString timedOut = QString(toolTimeoutMessage);
+    // A hung check is the delegate's test; here a later step hangs.
     prepare(Pdf::issue, readyIssue);
     tool->hang(sync);
     EXPECT_EQ(performRun(settings(both, true), 300ms),
-              "Sent to print queue \u00B7 Display stopped: " + timedOut);
-    tool->hang(download);
-    EXPECT_EQ(performRun(settings(both, true), 300ms), "Check failed: " + timedOut);
+              "Sent to print queue \u00B7 Display stopped: " + toolTimeoutMessage);
 }
 
 TEST(DisplayFramePath, ReplacesTheLastExtension) {

@@ -4,22 +4,23 @@
 // The step is the first argument: "download", "print" or "sync".
 #pragma once
 
+#include "tests/support/FixturePdf.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 namespace quillo::testing {
 
 class FakeCompanionTool {
 public:
     FakeCompanionTool() {
-        QDir(root_.path()).mkpath(QStringLiteral("libexec/quillo"));
-        QDir(root_.path()).mkpath(QStringLiteral("state"));
-        QDir(root_.path()).mkpath(QStringLiteral("cache"));
-        write(toolPath(), script);
-        QFile::setPermissions(toolPath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        for (const char* folder : {"libexec/quillo", "state", "cache"}) {
+            QDir(root_.path()).mkpath(QString::fromLatin1(folder));
+        }
+        writeFile(toolPath(), script);
+        QFile::setPermissions(toolPath(), QFile::ReadOwner | QFile::ExeOwner);
     }
 
     [[nodiscard]] QString installRoot() const { return root_.path(); }
@@ -30,31 +31,30 @@ public:
     [[nodiscard]] QString cacheDirectory() const { return root_.filePath(QStringLiteral("cache")); }
 
     void answer(const QString& step, const QByteArray& output, int exitStatus = 0) const {
-        write(state(step + QStringLiteral(".out")), output);
-        write(state(step + QStringLiteral(".status")), QByteArray::number(exitStatus));
+        writeFile(state(step + QStringLiteral(".out")), output);
+        writeFile(state(step + QStringLiteral(".status")), QByteArray::number(exitStatus));
     }
     // The step sleeps for a minute before answering.
-    void hang(const QString& step) const { write(state(step + QStringLiteral(".hang")), {}); }
+    void hang(const QString& step) const { writeFile(state(step + QStringLiteral(".hang")), {}); }
     // The step waits for release() before answering.
-    void hold(const QString& step) const { write(state(step + QStringLiteral(".hold")), {}); }
-    void release() const { write(state(QStringLiteral("released")), {}); }
+    void hold(const QString& step) const { writeFile(state(step + QStringLiteral(".hold")), {}); }
+    void release() const { writeFile(state(QStringLiteral("released")), {}); }
 
-    // Steps in the order they were started.
-    [[nodiscard]] QStringList calls() const { return lines(state(QStringLiteral("calls"))); }
-    // The arguments, and the tool's variables that were set, of the step's last call.
+    // Steps in the order they were started; then the arguments, and the tool's
+    // variables that were set, of the step's last call.
+    [[nodiscard]] QStringList calls() const { return lines(QStringLiteral("calls")); }
     [[nodiscard]] QStringList arguments(const QString& step) const {
-        return lines(state(step + QStringLiteral(".args")));
+        return lines(step + QStringLiteral(".args"));
     }
     [[nodiscard]] QStringList environment(const QString& step) const {
-        return lines(state(step + QStringLiteral(".env")));
+        return lines(step + QStringLiteral(".env"));
     }
 
 private:
     static constexpr const char* script = R"sh(#!/bin/sh
 state="$(dirname "$0")/../../state"
 step="$1"
-: >"$state/$step.args"
-for argument in "$@"; do printf '%s\n' "$argument" >>"$state/$step.args"; done
+printf '%s\n' "$@" >"$state/$step.args"
 env | grep -E '^QUILLO_(URL|PRINT_TOKEN|EINK_WEBHOOK)=' | sort >"$state/$step.env"
 printf '%s\n' "$step" >>"$state/calls"
 [ -e "$state/$step.hang" ] && sleep 60
@@ -67,18 +67,11 @@ exit "$(cat "$state/$step.status" 2>/dev/null || echo 0)"
         return root_.filePath(QStringLiteral("state/") + name);
     }
 
-    static void write(const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-        file.write(bytes);
-    }
-
-    static QStringList lines(const QString& path) {
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            return {};
-        }
-        return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    [[nodiscard]] QStringList lines(const QString& name) const {
+        QFile file(state(name));
+        return file.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                   : QStringList();
     }
 
     QTemporaryDir root_;

@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -51,7 +50,6 @@ TEST_F(BuildFingerprintTest, HashesExecutableThenManifest) {
 
     const QString first = fingerprint();
     EXPECT_EQ(first, sha256Hex(program + list));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("^[0-9a-f]{64}$")).match(first).hasMatch());
     EXPECT_EQ(fingerprint(), first);
 
     QByteArray changed = program;
@@ -66,8 +64,6 @@ TEST_F(BuildFingerprintTest, HashesExecutableThenManifest) {
 
 TEST_F(BuildFingerprintTest, UnreadableFilesCountAsEmpty) {
     EXPECT_EQ(fingerprint(), sha256Hex(QByteArray()));
-    EXPECT_EQ(fingerprint(),
-              QStringLiteral("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"));
 
     writeFile(executable, "program");
     EXPECT_EQ(fingerprint(), sha256Hex("program"));
@@ -77,8 +73,8 @@ TEST_F(BuildFingerprintTest, UnreadableFilesCountAsEmpty) {
     EXPECT_EQ(fingerprint(), sha256Hex("program"));
 }
 
-// Every line names a file under root with its digest; the modules are listed,
-// the executable and the manifest are not.
+// Every line names a file under root with its digest, in sorted order; the
+// modules are listed, the executable and the manifest are not.
 void expectCompleteManifest(const QString& root) {
     QFile file(root + u'/' + QString::fromUtf8(InstallTree::buildManifest));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << root.toStdString();
@@ -86,11 +82,10 @@ void expectCompleteManifest(const QString& root) {
 
     QStringList paths;
     for (const QString& line : lines) {
-        ASSERT_EQ(line.indexOf(QStringLiteral("  ")), 64) << line.toStdString();
         const QString path = line.mid(66);
         QFile shipped(root + u'/' + path);
-        ASSERT_TRUE(shipped.open(QIODevice::ReadOnly)) << path.toStdString();
-        EXPECT_EQ(line.left(64), sha256Hex(shipped.readAll())) << path.toStdString();
+        ASSERT_TRUE(shipped.open(QIODevice::ReadOnly)) << line.toStdString();
+        EXPECT_EQ(line.left(66), sha256Hex(shipped.readAll()) + "  ") << path.toStdString();
         paths.append(path);
     }
     for (const auto module : {InstallTree::applicationModule, InstallTree::configureModule,
@@ -99,16 +94,13 @@ void expectCompleteManifest(const QString& root) {
     }
     EXPECT_FALSE(paths.contains(QString::fromUtf8(InstallTree::executable)));
     EXPECT_FALSE(paths.contains(QString::fromUtf8(InstallTree::buildManifest)));
-    QStringList sorted = paths;
-    sorted.sort();
-    EXPECT_EQ(paths, sorted);
+    EXPECT_TRUE(std::is_sorted(paths.begin(), paths.end()));
 }
 
-TEST(BuildManifest, ListsEveryShippedFileOfTheBuildTree) {
+// The build tree and an installed tree both carry the manifest, and the
+// installed tree runs from where it was put.
+TEST(BuildManifest, BuildAndInstallWriteItAndTheInstalledTreeRuns) {
     expectCompleteManifest(buildRoot());
-}
-
-TEST(BuildManifest, InstallWritesTheManifestAndARunnableTree) {
     QTemporaryDir prefix;
     QProcess install;
     install.start(

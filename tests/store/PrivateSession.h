@@ -1,6 +1,6 @@
 // A D-Bus session of a test's own: a dbus-daemon that activates nothing and,
-// when asked, a gnome-keyring-daemon with an unlocked default collection, both
-// with their own home and runtime folders. Stopped when the object goes.
+// when asked, a gnome-keyring-daemon with an unlocked default collection, with
+// home and XDG folders of their own. Stopped when the object goes.
 #pragma once
 
 #include <QProcess>
@@ -11,24 +11,21 @@ namespace quillo::testing {
 
 class PrivateSession {
 public:
-    enum class Keyring { none, unlocked };
-    explicit PrivateSession(Keyring keyring);
+    explicit PrivateSession(bool withKeyring);
     ~PrivateSession();
     PrivateSession(const PrivateSession&) = delete;
     PrivateSession& operator=(const PrivateSession&) = delete;
 
     // True when the bus (and the keyring, if asked for) came up.
     [[nodiscard]] bool ready() const { return ready_; }
-    // Stops or resumes the keyring daemon (SIGSTOP/SIGCONT): a keyring that
-    // holds its bus name but never answers.
-    void freezeKeyring(bool frozen);
+    // SIGSTOP/SIGCONT: a keyring that holds its bus name but never answers.
+    void freezeKeyring(bool frozen) const;
     // The calling process's environment, pointed at this session.
     [[nodiscard]] QProcessEnvironment environment() const;
 
 private:
     bool startBus();
     bool startKeyring();
-    bool keyringOwnsItsName() const;
 
     QTemporaryDir directory_;
     QProcess bus_;
@@ -36,14 +33,5 @@ private:
     QString address_;
     bool ready_ = false;
 };
-
-// Runs a program with the environment and standard input; -1 on a hang.
-struct ProgramOutcome {
-    int exitStatus = -1;
-    QByteArray standardOutput;
-    QByteArray standardError;
-};
-ProgramOutcome runProgram(const QString& program, const QStringList& arguments,
-                          const QProcessEnvironment& environment, const QByteArray& input = {});
 
 } // namespace quillo::testing

@@ -2,6 +2,7 @@
 // starts a bus (and keyring) of its own and drives the vault through
 // vault-probe, so the test session's keyring is never touched.
 #include "tests/store/PrivateSession.h"
+#include "tests/support/QuilloBarProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -9,19 +10,24 @@ namespace quillo::testing {
 namespace {
 
 const QString probe = QStringLiteral(QUILLO_VAULT_PROBE);
-const QString account = QStringLiteral("vault-isolation");
 const QByteArray secret = "isolation-secret-value";
 
-ProgramOutcome save(const QProcessEnvironment& environment) {
-    return runProgram(probe, {QStringLiteral("save"), account}, environment, secret);
+ProcessOutcome save(const QProcessEnvironment& environment,
+                    const QString& account = QStringLiteral("vault-isolation")) {
+    return runProgram(probe, {QStringLiteral("save"), account}, secret, environment);
 }
 
-ProgramOutcome read(const QProcessEnvironment& environment, bool interactive) {
-    QStringList arguments{QStringLiteral("read"), account};
+ProcessOutcome read(const QProcessEnvironment& environment, bool interactive) {
+    QStringList arguments{QStringLiteral("read"), QStringLiteral("vault-isolation")};
     if (interactive) {
         arguments.append(QStringLiteral("interactive"));
     }
-    return runProgram(probe, arguments, environment);
+    return runProgram(probe, arguments, {}, environment);
+}
+
+ProcessOutcome busCall(const QProcessEnvironment& environment, const QStringList& arguments) {
+    return runProgram(QStringLiteral("dbus-send"),
+                      QStringList{QStringLiteral("--session")} + arguments, {}, environment);
 }
 
 // Everything the bus routes while `during` runs, as dbus-monitor prints it.
@@ -35,10 +41,8 @@ QByteArray busTraffic(const QProcessEnvironment& environment, During during) {
     }
     during();
     // The bus delivers in order: once the sentinel shows, all before it has.
-    runProgram(QStringLiteral("dbus-send"),
-               {QStringLiteral("--session"), QStringLiteral("/quillo/test"),
-                QStringLiteral("quillo.test.Sentinel.Done")},
-               environment);
+    busCall(environment,
+            {QStringLiteral("/quillo/test"), QStringLiteral("quillo.test.Sentinel.Done")});
     QByteArray traffic;
     while (!traffic.contains("quillo.test.Sentinel") && monitor.waitForReadyRead(10000)) {
         traffic += monitor.readAll();
@@ -48,24 +52,19 @@ QByteArray busTraffic(const QProcessEnvironment& environment, During during) {
     return traffic;
 }
 
-void expectUnavailable(const QProcessEnvironment& environment) {
-    const ProgramOutcome saved = save(environment);
-    EXPECT_EQ(saved.exitStatus, 1);
-    EXPECT_TRUE(saved.standardError.startsWith("Could not save: ")) << saved.standardError.data();
-    EXPECT_GT(saved.standardError.trimmed().size(), QByteArray("Could not save: ").size());
-    EXPECT_FALSE(saved.standardError.contains(secret));
-    EXPECT_EQ(read(environment, false).exitStatus, 2);
-    EXPECT_EQ(read(environment, true).exitStatus, 2);
-}
-
 TEST(VaultIsolation, LockedCollectionReadsNothingWithoutUnlocking) {
-    const PrivateSession session(PrivateSession::Keyring::unlocked);
+    const PrivateSession session(true);
     ASSERT_TRUE(session.ready());
     const QProcessEnvironment environment = session.environment();
     ASSERT_EQ(save(environment).exitStatus, 0);
     ASSERT_EQ(read(environment, false).standardOutput, secret);
 
-    const ProgramOutcome locked = runProgram(probe, {QStringLiteral("lock")}, environment);
+    const ProcessOutcome locked =
+        busCall(environment,
+                {QStringLiteral("--print-reply"), QStringLiteral("--dest=org.freedesktop.secrets"),
+                 QStringLiteral("/org/freedesktop/secrets"),
+                 QStringLiteral("org.freedesktop.Secret.Service.Lock"),
+                 QStringLiteral("array:objpath:/org/freedesktop/secrets/aliases/default")});
     ASSERT_EQ(locked.exitStatus, 0) << locked.standardError.data();
     const QByteArray quietTraffic =
         busTraffic(environment, [&] { EXPECT_EQ(read(environment, false).exitStatus, 2); });
@@ -79,38 +78,39 @@ TEST(VaultIsolation, LockedCollectionReadsNothingWithoutUnlocking) {
         busTraffic(environment, [&] { EXPECT_EQ(read(environment, true).exitStatus, 2); });
     EXPECT_TRUE(interactiveTraffic.contains("member=Unlock"));
 
-    // Saving needs the collection unlocked too: refused, and said so.
-    const ProgramOutcome saved = save(environment);
-    EXPECT_EQ(saved.exitStatus, 1);
-    EXPECT_EQ(saved.standardError, "Could not save: The keyring is locked\n");
-    const ProgramOutcome created =
-        runProgram(probe, {QStringLiteral("save"), QStringLiteral("vault-isolation-new")},
-                   environment, secret);
-    EXPECT_EQ(created.exitStatus, 1) << created.standardError.data();
+    // Saving, over an item or as a new one, needs the collection unlocked too.
+    const ProcessOutcome replaced = save(environment);
+    EXPECT_EQ(replaced.exitStatus, 1);
+    EXPECT_EQ(replaced.standardError, "Could not save: The keyring is locked\n");
+    EXPECT_EQ(save(environment, QStringLiteral("vault-isolation-new")).exitStatus, 1);
 }
 
 // The read gives up at its deadline instead of waiting on the keyring forever.
 TEST(VaultIsolation, UnresponsiveKeyringReadsNothing) {
-    PrivateSession session(PrivateSession::Keyring::unlocked);
+    const PrivateSession session(true);
     ASSERT_TRUE(session.ready());
     ASSERT_EQ(save(session.environment()).exitStatus, 0);
     session.freezeKeyring(true);
     EXPECT_EQ(read(session.environment(), false).exitStatus, 2);
-    session.freezeKeyring(false);
 }
 
-TEST(VaultIsolation, BusWithoutKeyring) {
-    const PrivateSession session(PrivateSession::Keyring::none);
+// No Secret Service on the bus, or no bus at all: a clear failure, never the secret.
+TEST(VaultIsolation, NoKeyringOrNoBus) {
+    const PrivateSession session(false);
     ASSERT_TRUE(session.ready());
-    expectUnavailable(session.environment());
-}
-
-TEST(VaultIsolation, NoBusAtAll) {
-    const PrivateSession session(PrivateSession::Keyring::none);
-    QProcessEnvironment environment = session.environment();
-    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                       QStringLiteral("unix:path=/nonexistent/quillo-test-bus"));
-    expectUnavailable(environment);
+    QProcessEnvironment noBus = session.environment();
+    noBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                 QStringLiteral("unix:path=/nonexistent/quillo-test-bus"));
+    for (const auto& environment : {session.environment(), noBus}) {
+        const ProcessOutcome saved = save(environment);
+        EXPECT_EQ(saved.exitStatus, 1);
+        EXPECT_TRUE(saved.standardError.startsWith("Could not save: "))
+            << saved.standardError.data();
+        EXPECT_GT(saved.standardError.trimmed().size(), QByteArray("Could not save: ").size());
+        EXPECT_FALSE(saved.standardError.contains(secret));
+        EXPECT_EQ(read(environment, false).exitStatus, 2);
+        EXPECT_EQ(read(environment, true).exitStatus, 2);
+    }
 }
 
 } // namespace

@@ -23,16 +23,15 @@ std::string box(const PdfBox& values) {
 } // namespace
 
 QByteArray fixturePdf(const std::vector<FixturePage>& pages) {
-    // Objects: 1 catalog, 2 page tree, 3 font, then a page and its content per page.
+    // Objects: 1 catalog, 2 page tree, then a page and its content per page.
     std::vector<std::string> objects;
     objects.emplace_back("<< /Type /Catalog /Pages 2 0 R >>");
     std::string kids;
     for (std::size_t index = 0; index < pages.size(); ++index) {
-        kids += std::to_string(4 + 2 * index) + " 0 R ";
+        kids += std::to_string(3 + 2 * index) + " 0 R ";
     }
     objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
                       std::to_string(pages.size()) + " >>");
-    objects.emplace_back("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
     for (std::size_t index = 0; index < pages.size(); ++index) {
         const FixturePage& page = pages[index];
         std::string dictionary = "<< /Type /Page /Parent 2 0 R /MediaBox " + box(page.mediaBox);
@@ -42,8 +41,7 @@ QByteArray fixturePdf(const std::vector<FixturePage>& pages) {
         if (page.rotate) {
             dictionary += " /Rotate " + std::to_string(*page.rotate);
         }
-        dictionary += " /Resources << /Font << /F1 3 0 R >> >> /Contents " +
-                      std::to_string(5 + 2 * index) + " 0 R >>";
+        dictionary += " /Contents " + std::to_string(4 + 2 * index) + " 0 R >>";
         objects.push_back(dictionary);
         objects.push_back("<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" +
                           page.content + "\nendstream");

@@ -19,7 +19,7 @@ struct FixturePage {
     PdfBox mediaBox = usLetter;
     std::optional<PdfBox> cropBox;
     std::optional<int> rotate;
-    // Content stream operators in the page's own space; font /F1 is Helvetica.
+    // Content stream operators in the page's own space.
     std::string content;
 };
 

@@ -1,27 +1,30 @@
-// Reads a PNG exactly as stored (no transforms), to check frames bit by bit.
+// A display frame as stored: the PNG header's bit depth and colour type, and
+// the pixels as any PNG reader sees them.
 #pragma once
 
-#include <QString>
-#include <cstdint>
+#include <QFile>
+#include <QImage>
 #include <optional>
-#include <vector>
 
 namespace quillo::testing {
 
 struct PngFrame {
-    int width = 0;
-    int height = 0;
+    QImage image; // 8-bit gray
     int bitDepth = 0;
     int colorType = -1;
-    std::size_t rowBytes = 0;
-    std::vector<std::uint8_t> samples; // rows top to bottom, rowBytes each
 
-    [[nodiscard]] const std::uint8_t* row(int y) const { return samples.data() + y * rowBytes; }
-    [[nodiscard]] bool isWhite(int x, int y) const {
-        return (row(y)[x / 8] & (0x80U >> (x % 8))) != 0;
-    }
+    [[nodiscard]] bool isWhite(int x, int y) const { return image.pixelColor(x, y).value() == 255; }
 };
 
-std::optional<PngFrame> readPngFrame(const QString& path);
+inline std::optional<PngFrame> readPngFrame(const QString& path) {
+    QFile file(path);
+    QImage image;
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    // IHDR's data starts at byte 16: width, height, bit depth, colour type.
+    if (bytes.size() < 26 || !image.loadFromData(bytes, "PNG")) {
+        return std::nullopt;
+    }
+    return PngFrame{image.convertToFormat(QImage::Format_Grayscale8), bytes[24], bytes[25]};
+}
 
 } // namespace quillo::testing

@@ -4,15 +4,11 @@
 
 namespace quillo::testing {
 
-QString buildRoot() {
-    return QStringLiteral(QUILLO_BUILD_ROOT);
-}
-
-ProcessOutcome runQuilloBar(const QStringList& arguments, const QByteArray& standardInput,
-                            const QProcessEnvironment& environment) {
+ProcessOutcome runProgram(const QString& program, const QStringList& arguments,
+                          const QByteArray& standardInput, const QProcessEnvironment& environment) {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(buildRoot() + QStringLiteral("/bin/quillo-bar"), arguments);
+    process.start(program, arguments);
     if (!process.waitForStarted(10000)) {
         return {};
     }
@@ -23,11 +19,18 @@ ProcessOutcome runQuilloBar(const QStringList& arguments, const QByteArray& stan
         process.waitForFinished();
         return {};
     }
-    ProcessOutcome outcome;
-    outcome.exitStatus = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    outcome.standardOutput = process.readAllStandardOutput();
-    outcome.standardError = process.readAllStandardError();
-    return outcome;
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+QString buildRoot() {
+    return QStringLiteral(QUILLO_BUILD_ROOT);
+}
+
+ProcessOutcome runQuilloBar(const QStringList& arguments, const QByteArray& standardInput,
+                            const QProcessEnvironment& environment) {
+    return runProgram(buildRoot() + QStringLiteral("/bin/quillo-bar"), arguments, standardInput,
+                      environment);
 }
 
 } // namespace quillo::testing
