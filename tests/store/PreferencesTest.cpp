@@ -25,17 +25,6 @@ protected:
     }
 };
 
-TEST_F(PreferencesTest, EmptyStoreReadsEveryDefault) {
-    const Preferences preferences(path);
-    EXPECT_FALSE(preferences.string(PreferenceKey::printer));
-    EXPECT_EQ(preferences.integer(PreferenceKey::maxPages), 0);
-    EXPECT_FALSE(preferences.boolean(PreferenceKey::automatic));
-    EXPECT_EQ(preferences.destination(), DeliveryDestination::printer);
-    EXPECT_EQ(preferences.displayModel(), DisplayModel::og);
-    EXPECT_EQ(preferences.effectivePageCount(), 3);
-    EXPECT_EQ(preferences.origin(), defaultServiceOrigin);
-}
-
 TEST_F(PreferencesTest, PageCountUsesOnlyOneToFour) {
     const std::vector<std::pair<QJsonValue, int>> cases{
         {QJsonValue(1), 1},
@@ -103,21 +92,27 @@ TEST_F(PreferencesTest, ReadsAgreeBeforeAndAfterReload) {
     }
 }
 
-TEST_F(PreferencesTest, AbsentValuesRemoveKeys) {
+// Absent values remove their keys, and a store without them reads every default.
+TEST_F(PreferencesTest, AbsentValuesRemoveKeysThatThenReadAsDefaults) {
     const auto preferences = reloadedAfter([](Preferences& writer) {
         writer.setString(PreferenceKey::printer, QStringLiteral("Office"));
         writer.setString(PreferenceKey::origin, QStringLiteral("https://example.test"));
-        writer.setString(PreferenceKey::authorizedBuild, QStringLiteral("abc"));
+        writer.setString(PreferenceKey::destination, QStringLiteral("both"));
     });
     preferences->setString(PreferenceKey::printer, std::nullopt);
     preferences->setJsonValue(PreferenceKey::origin, QJsonValue(QJsonValue::Null));
-    preferences->setJsonValue(PreferenceKey::authorizedBuild, QJsonValue(QJsonValue::Undefined));
+    preferences->setJsonValue(PreferenceKey::destination, QJsonValue(QJsonValue::Undefined));
     ASSERT_TRUE(preferences->sync());
 
     const Preferences reader(path);
     EXPECT_FALSE(reader.string(PreferenceKey::printer));
-    EXPECT_FALSE(reader.string(PreferenceKey::authorizedBuild));
+    EXPECT_FALSE(reader.string(PreferenceKey::origin));
     EXPECT_EQ(reader.origin(), defaultServiceOrigin);
+    EXPECT_EQ(reader.destination(), DeliveryDestination::printer);
+    EXPECT_EQ(reader.integer(PreferenceKey::maxPages), 0);
+    EXPECT_FALSE(reader.boolean(PreferenceKey::automatic));
+    EXPECT_EQ(reader.displayModel(), DisplayModel::og);
+    EXPECT_EQ(reader.effectivePageCount(), 3);
 }
 
 } // namespace
