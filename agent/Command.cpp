@@ -48,33 +48,25 @@ private:
     int descriptor_ = -1;
 };
 
-class SpawnFileActions {
+// posix_spawn's file actions and attributes, destroyed on every path.
+template <typename Object, int (*initialise)(Object*), int (*destroy)(Object*)> class SpawnObject {
 public:
-    SpawnFileActions() { ::posix_spawn_file_actions_init(&actions_); }
-    ~SpawnFileActions() { ::posix_spawn_file_actions_destroy(&actions_); }
-    SpawnFileActions(const SpawnFileActions&) = delete;
-    SpawnFileActions& operator=(const SpawnFileActions&) = delete;
-    SpawnFileActions(SpawnFileActions&&) = delete;
-    SpawnFileActions& operator=(SpawnFileActions&&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
+    SpawnObject() { initialise(&object_); }
+    ~SpawnObject() { destroy(&object_); }
+    SpawnObject(const SpawnObject&) = delete;
+    SpawnObject& operator=(const SpawnObject&) = delete;
+    SpawnObject(SpawnObject&&) = delete;
+    SpawnObject& operator=(SpawnObject&&) = delete;
+    Object* get() { return &object_; }
 
 private:
-    posix_spawn_file_actions_t actions_{};
+    Object object_{};
 };
 
-class SpawnAttributes {
-public:
-    SpawnAttributes() { ::posix_spawnattr_init(&attributes_); }
-    ~SpawnAttributes() { ::posix_spawnattr_destroy(&attributes_); }
-    SpawnAttributes(const SpawnAttributes&) = delete;
-    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
-    SpawnAttributes(SpawnAttributes&&) = delete;
-    SpawnAttributes& operator=(SpawnAttributes&&) = delete;
-    posix_spawnattr_t* get() { return &attributes_; }
-
-private:
-    posix_spawnattr_t attributes_{};
-};
+using SpawnFileActions = SpawnObject<posix_spawn_file_actions_t, ::posix_spawn_file_actions_init,
+                                     ::posix_spawn_file_actions_destroy>;
+using SpawnAttributes =
+    SpawnObject<posix_spawnattr_t, ::posix_spawnattr_init, ::posix_spawnattr_destroy>;
 
 // A null-terminated array of C strings over owned storage.
 class CStringArray {

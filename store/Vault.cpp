@@ -36,35 +36,21 @@ constexpr std::chrono::milliseconds promptTimeout = 300s;
 // caller stops waiting for it.
 constexpr std::chrono::milliseconds abandonGrace = 2s;
 
-struct ObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
+// Owns a GLib or libsecret handle and releases it with the given function.
+template <auto release> struct Releaser {
+    template <typename Handle> void operator()(Handle* handle) const { release(handle); }
 };
-template <typename T> using Object = std::unique_ptr<T, ObjectUnref>;
 
-struct ErrorFree {
-    void operator()(GError* error) const { g_error_free(error); }
-};
-using Error = std::unique_ptr<GError, ErrorFree>;
+void freeObjectList(GList* list) {
+    g_list_free_full(list, g_object_unref);
+}
 
-struct CharsFree {
-    void operator()(gchar* chars) const { g_free(chars); }
-};
-using Chars = std::unique_ptr<gchar, CharsFree>;
-
-struct HashTableUnref {
-    void operator()(GHashTable* table) const { g_hash_table_unref(table); }
-};
-using Attributes = std::unique_ptr<GHashTable, HashTableUnref>;
-
-struct ValueUnref {
-    void operator()(SecretValue* value) const { secret_value_unref(value); }
-};
-using Value = std::unique_ptr<SecretValue, ValueUnref>;
-
-struct ObjectListFree {
-    void operator()(GList* list) const { g_list_free_full(list, g_object_unref); }
-};
-using ItemList = std::unique_ptr<GList, ObjectListFree>;
+template <typename T> using Object = std::unique_ptr<T, Releaser<g_object_unref>>;
+using Error = std::unique_ptr<GError, Releaser<g_error_free>>;
+using Chars = std::unique_ptr<gchar, Releaser<g_free>>;
+using Attributes = std::unique_ptr<GHashTable, Releaser<g_hash_table_unref>>;
+using Value = std::unique_ptr<SecretValue, Releaser<secret_value_unref>>;
+using ItemList = std::unique_ptr<GList, Releaser<freeObjectList>>;
 
 // One conversation with the keyring, on a main context of its own, so it is
 // safe on any thread and never runs another thread's callbacks. A deadline
