@@ -3,12 +3,10 @@
 #include "store/InstallTree.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <array>
-#include <cerrno>
-#include <fcntl.h>
 #include <memory>
 #include <openssl/evp.h>
-#include <unistd.h>
 
 namespace quillo {
 namespace {
@@ -18,42 +16,21 @@ struct DigestContextFree {
 };
 using DigestContext = std::unique_ptr<EVP_MD_CTX, DigestContextFree>;
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
-    ~FileDescriptor() {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    [[nodiscard]] int get() const { return descriptor_; }
-
-private:
-    int descriptor_;
-};
-
 // Streams the file into the digest (the executable is tens of megabytes).
 // False when the file cannot be read to its end.
 bool digestFile(EVP_MD_CTX* context, const std::filesystem::path& path) {
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.get() < 0) {
+    QFile file(QString::fromStdString(path.string()));
+    if (!file.open(QIODevice::ReadOnly)) {
         return false;
     }
-    std::array<unsigned char, 1 << 20> buffer{};
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
     for (;;) {
-        const ssize_t count = ::read(file.get(), buffer.data(), buffer.size());
+        const qint64 count = file.read(buffer.data(), buffer.size());
         if (count == 0) {
             return true;
         }
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (EVP_DigestUpdate(context, buffer.data(), static_cast<size_t>(count)) != 1) {
+        if (count < 0 ||
+            EVP_DigestUpdate(context, buffer.constData(), static_cast<size_t>(count)) != 1) {
             return false;
         }
     }
