@@ -1,4 +1,5 @@
 #include "QuilloBar/HeadlessModes.h"
+#include "QuilloBar/StandardInput.h"
 #include "store/Preferences.h"
 #include "store/Vault.h"
 
@@ -19,7 +20,8 @@ int fail() {
 
 int runConfigureMode() {
     QJsonParseError parseError{};
-    const QJsonDocument document = QJsonDocument::fromJson(readAllStandardInput(), &parseError);
+    const QJsonDocument document =
+        QJsonDocument::fromJson(QByteArray::fromStdString(readStandardInputToEnd()), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
         return fail();
     }
