@@ -1,15 +1,23 @@
 // What belongs to the delegate: when a run may start, the status lines, the
 // settings snapshot, one run at a time, the cut result line, the step time
-// limit and cachedPDF. The run's own result lines are DeliveryRunTest's.
+// limit, cachedPDF, the launch against the real keyring, the schedule, key
+// authorization, the deliver-now question and the actions that open things.
+// The run's own result lines are DeliveryRunTest's.
 #include "QuilloBar/AppDelegate.h"
 
 #include "agent/Command.h"
 #include "agent/IssueCache.h"
 #include "store/Preferences.h"
+#include "store/Vault.h"
 #include "tests/agent/FakeCompanionTool.h"
 #include "tests/support/FixturePdf.h"
+#include "tests/support/PngFrame.h"
+#include "tests/support/QuilloBarProcess.h"
 
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -22,20 +30,55 @@ using namespace std::chrono_literals;
 const QString connect = QStringLiteral("Connect your newspaper in Settings");
 const QString checking = QStringLiteral("Checking for a new issue\u2026");
 const QString readyOff = QStringLiteral("Latest issue ready \u00B7 automatic delivery off");
+const QString readyOn = QStringLiteral("Latest issue ready \u00B7 automatic delivery on");
 const QString download = QStringLiteral("download");
+const QString hook = QStringLiteral("https://trmnl.example/hook");
+
+// Replaces what the test session's keyring holds for the two accounts.
+void storeSecrets(const std::optional<QString>& token, const std::optional<QString>& webhook) {
+    const QString service = QString::fromUtf8(vaultService.data(), vaultService.size());
+    for (const auto& [account, value] : {std::pair{QString(SecretAccount::printToken), token},
+                                         std::pair{QString(SecretAccount::einkWebhook), webhook}}) {
+        testing::runProgram(QStringLiteral("secret-tool"),
+                            {"clear", "service", service, "account", account}, {});
+        if (value) {
+            Vault::save(*value, account);
+        }
+    }
+}
 
 class AppDelegateTest : public ::testing::Test {
 protected:
-    void SetUp() override { makeDelegate(); }
+    void SetUp() override {
+        // An executable of its own, so the build has a fingerprint to authorize.
+        QDir(tool.installRoot()).mkpath(QStringLiteral("bin"));
+        testing::writeFile(tool.installRoot() + QStringLiteral("/bin/quillo-bar"), "a build");
+        makeDelegate();
+    }
 
-    void makeDelegate(bool previewMode = false,
-                      std::chrono::milliseconds limit = quillo::toolStepTimeLimit) {
-        delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Setup{tool.installRoot().toStdString(),
-                               preferences.filePath(QStringLiteral("p.ini")), previewMode, limit});
+    void makeDelegate(const QStringList& arguments = {},
+                      std::chrono::milliseconds limit = quillo::toolStepTimeLimit,
+                      std::chrono::milliseconds interval = 5min) {
+        delegate = std::make_unique<AppDelegate>(AppDelegate::Setup{
+            tool.installRoot().toStdString(), preferencesFile, arguments, limit, interval});
         statuses.clear();
+        opened.clear();
+        questions.clear();
         QObject::connect(delegate.get(), &AppDelegate::statusChanged,
                          [this](const QString& status) { statuses.append(status); });
+        delegate->desktop = {[this](const QUrl& url) { opened.append(url.toString()); },
+                             [this](const QString& program) { opened.append(program); },
+                             [this](const QString& text, const QString& informativeText) {
+                                 questions.append(text + u'|' + informativeText);
+                                 return deliver;
+                             }};
+    }
+
+    // Stored settings, written as another process would before a launch.
+    template <typename Write> void store(Write write) const {
+        Preferences stored(preferencesFile);
+        write(stored);
+        stored.sync();
     }
 
     void answerWithIssue() const {
@@ -50,18 +93,29 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
     }
 
+    // Waits until every run, keyring read and render has come back.
+    void settle() const {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->hasWorkInFlight(); }, 20000));
+    }
+
     [[nodiscard]] Preferences& defaults() const { return delegate->defaults(); }
 
     testing::FakeCompanionTool tool;
     QTemporaryDir preferences;
+    QString preferencesFile = preferences.filePath(QStringLiteral("p.ini"));
     std::unique_ptr<AppDelegate> delegate;
     QStringList statuses;
+    QStringList opened;
+    QStringList questions;
+    bool deliver = false;
 };
 
 TEST_F(AppDelegateTest, NoRunInPreviewModeOrWithoutADeliveryKey) {
-    for (const auto& [previewMode, token] : std::vector<std::pair<bool, std::optional<QString>>>{
-             {true, QStringLiteral("key")}, {false, std::nullopt}, {false, QString()}}) {
-        makeDelegate(previewMode);
+    const QStringList preview{QStringLiteral("--preview-settings")};
+    for (const auto& [arguments, token] :
+         std::vector<std::pair<QStringList, std::optional<QString>>>{
+             {preview, QStringLiteral("key")}, {{}, std::nullopt}, {{}, QString()}}) {
+        makeDelegate(arguments);
         delegate->setUnlockedToken(token);
         delegate->runAgent(false);
         delegate->runAgent(true);
@@ -81,7 +135,6 @@ TEST_F(AppDelegateTest, DeliveringRunNeedsTheDevicesOfItsDestination) {
         bool starts;
     };
     const QString office = QStringLiteral("Office");
-    const QString hook = QStringLiteral("https://trmnl.example/hook");
     const std::vector<Case> cases{
         {"printer", std::nullopt, hook, false},     {"printer", QString(), hook, false},
         {"printer", office, std::nullopt, true},    {"display", std::nullopt, std::nullopt, false},
@@ -171,7 +224,7 @@ TEST_F(AppDelegateTest, ResultLineIsCutToFourHundredCharacters) {
 }
 
 TEST_F(AppDelegateTest, HungToolEndsTheRunAtTheTimeLimit) {
-    makeDelegate(false, 300ms);
+    makeDelegate({}, 300ms);
     tool.hang(download);
     delegate->setUnlockedToken(QStringLiteral("key"));
     run(false);
@@ -197,6 +250,240 @@ TEST_F(AppDelegateTest, CachedPdfFollowsTheUnlockedKeyAndTheStoredOrigin) {
     delegate->setUnlockedToken(QStringLiteral("another key"));
     EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
     qputenv("HOME", savedHome);
+}
+
+// Against the test session's keyring: the unlock at launch happens only for
+// the authorized build, and every status change reaches the menu.
+TEST_F(AppDelegateTest, LaunchUnlocksOnlyTheAuthorizedBuild) {
+    struct Case {
+        const char* name;
+        bool welcomed;
+        bool authorized;
+        bool keyStored;
+        QStringList statuses;
+    };
+    const QString connected = QStringLiteral("Connected \u00B7 automatic delivery on");
+    const std::vector<Case> cases{
+        {"first launch", false, false, true, {connect}},
+        {"build changed", true, false, true, {connect}},
+        {"authorized", true, true, true, {connect, connected, checking, readyOn}},
+        {"authorized without key",
+         true,
+         true,
+         false,
+         {connect, QStringLiteral("Authorize your connection in Settings")}},
+    };
+    answerWithIssue();
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        storeSecrets(testCase.keyStored ? std::optional(QStringLiteral("key")) : std::nullopt, {});
+        const QString build = delegate->fingerprint();
+        store([&](Preferences& stored) {
+            stored.setBoolean(PreferenceKey::didShowWelcome, testCase.welcomed);
+            stored.setString(PreferenceKey::authorizedBuild,
+                             testCase.authorized ? build : QStringLiteral("an earlier build"));
+            stored.setBoolean(PreferenceKey::automatic, true);
+        });
+        makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        settle();
+        EXPECT_EQ(statuses, testCase.statuses);
+        EXPECT_TRUE(defaults().boolean(PreferenceKey::didShowWelcome));
+        EXPECT_EQ(delegate->unlockedToken().has_value(), testCase.authorized && testCase.keyStored);
+        // Offscreen there is no tray, so the window stands in for it.
+        ASSERT_NE(delegate->settingsWindow(), nullptr);
+        EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+        ASSERT_NE(delegate->timer(), nullptr);
+        EXPECT_EQ(delegate->timer()->interval(), 300'000);
+        EXPECT_TRUE(delegate->timer()->isActive());
+    }
+    EXPECT_EQ(tool.calls(), QStringList{download});
+}
+
+TEST_F(AppDelegateTest, EachTimerFiringRunsAsTheStoredAutomaticSettingSays) {
+    answerWithIssue();
+    makeDelegate({}, quillo::toolStepTimeLimit, 100ms);
+    delegate->applicationDidFinishLaunching();
+    EXPECT_TRUE(tool.calls().isEmpty());
+    delegate->setUnlockedToken(QStringLiteral("key"));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return statuses.contains(readyOff); }, 20000));
+    EXPECT_FALSE(tool.calls().contains(QStringLiteral("print")));
+
+    store([](Preferences& stored) {
+        stored.setBoolean(PreferenceKey::automatic, true);
+        stored.setString(PreferenceKey::printer, QStringLiteral("Office"));
+    });
+    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.calls().contains("print"); }, 20000));
+}
+
+TEST_F(AppDelegateTest, AuthorizationRecordsTheBuildOnlyWhenTheKeyIsRead) {
+    struct Case {
+        std::optional<QString> token;
+        std::optional<QString> webhook;
+        QStringList statuses;
+    };
+    const QString waiting = QStringLiteral("Waiting for keyring approval\u2026");
+    const QString missing = QStringLiteral("Add your delivery key");
+    const std::vector<Case> cases{
+        {QStringLiteral("key"),
+         hook,
+         {waiting, QStringLiteral("Connection authorized"), checking, readyOff}},
+        {std::nullopt, std::nullopt, {waiting, missing}},
+        {std::nullopt, hook, {waiting, missing}},
+    };
+    answerWithIssue();
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.webhook.value_or(QStringLiteral("no webhook")).toStdString());
+        storeSecrets(testCase.token, testCase.webhook);
+        store([](Preferences& stored) {
+            stored.setString(PreferenceKey::authorizedBuild, QStringLiteral("an earlier build"));
+        });
+        makeDelegate();
+        delegate->showSettings();
+        SettingsModel& form = delegate->form();
+        EXPECT_TRUE(form.needsUnlock());
+        form.unlock();
+        settle();
+        EXPECT_EQ(statuses, testCase.statuses);
+        EXPECT_EQ(defaults().string(PreferenceKey::authorizedBuild),
+                  testCase.token ? delegate->fingerprint() : QStringLiteral("an earlier build"));
+        EXPECT_EQ(delegate->unlockedWebhook(), testCase.webhook);
+        EXPECT_EQ(form.keySaved(), testCase.token.has_value());
+        EXPECT_FALSE(form.needsUnlock());
+        EXPECT_EQ(form.webhookSaved(), testCase.webhook.has_value());
+        EXPECT_EQ(form.connected(), testCase.token.has_value());
+    }
+}
+
+TEST_F(AppDelegateTest, AuthorizationWhileARunIsInFlightOrInPreviewChangesNothing) {
+    storeSecrets(QStringLiteral("new key"), hook);
+    answerWithIssue();
+    tool.hold(download);
+    delegate->setUnlockedToken(QStringLiteral("old key"));
+    delegate->runAgent(false);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.calls().contains(download); }, 20000));
+    delegate->authorizeKey();
+    tool.release();
+    settle();
+    EXPECT_EQ(statuses, QStringList({checking, readyOff}));
+    EXPECT_EQ(delegate->unlockedToken(), QStringLiteral("old key"));
+    EXPECT_FALSE(defaults().string(PreferenceKey::authorizedBuild));
+
+    makeDelegate({QStringLiteral("--preview-settings")});
+    delegate->authorizeKey();
+    settle();
+    EXPECT_TRUE(statuses.isEmpty());
+    EXPECT_FALSE(delegate->unlockedToken());
+}
+
+// The question names what will happen; without the device it needs, the
+// settings window opens instead; only "Deliver" starts a run.
+TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
+    struct Case {
+        const char* destination;
+        std::optional<QString> printer;
+        int maxPages;
+        std::optional<QString> webhook;
+        bool answer;
+        // Empty: the settings window opens instead of the question.
+        QString informativeText;
+    };
+    const QString office =
+        QStringLiteral("Print one copy to <b>Office</b>, up to %1 US Letter "
+                       "pages. Previously printed issues are not printed twice.");
+    const QString upload = QStringLiteral(
+        "Upload a monochrome image of the front page to TRMNL\u2019s cloud. It may include private "
+        "issue content. The display updates on its next Wi-Fi refresh. Remaining pages stay in "
+        "the PDF.");
+    const std::vector<Case> cases{
+        {"printer", std::nullopt, 2, hook, true, {}},
+        {"printer", QStringLiteral("<b>Office</b>"), 0, std::nullopt, false, office.arg(3)},
+        {"display", QStringLiteral("<b>Office</b>"), 2, std::nullopt, true, {}},
+        {"display", std::nullopt, 2, hook, false, upload},
+        {"both", QStringLiteral("<b>Office</b>"), 4, hook, true,
+         office.arg(4) + QStringLiteral("\n\n") + upload},
+    };
+    answerWithIssue();
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.destination);
+        store([&](Preferences& stored) {
+            stored.setString(PreferenceKey::destination, QString::fromLatin1(testCase.destination));
+            stored.setString(PreferenceKey::printer, testCase.printer);
+            stored.setInteger(PreferenceKey::maxPages, testCase.maxPages);
+        });
+        makeDelegate();
+        delegate->setUnlockedToken(QStringLiteral("key"));
+        delegate->setUnlockedWebhook(testCase.webhook);
+        deliver = testCase.answer;
+        delegate->syncNow();
+        const bool asked = !testCase.informativeText.isEmpty();
+        EXPECT_EQ(questions,
+                  asked ? QStringList{"Deliver your latest newspaper?|" + testCase.informativeText}
+                        : QStringList());
+        EXPECT_EQ(delegate->settingsWindow() != nullptr, !asked);
+        EXPECT_EQ(delegate->busy(), asked && testCase.answer);
+        settle();
+    }
+    EXPECT_EQ(tool.calls(), QStringList({download, "print", "sync"}));
+}
+
+TEST_F(AppDelegateTest, ActionsOpenTheIssueThePreviewTheSiteTheGuideAndTheQueue) {
+    delegate->preview();
+    delegate->previewDisplay();
+    EXPECT_EQ(delegate->status(), QStringLiteral("Check for an issue first"));
+
+    delegate->setUnlockedToken(QStringLiteral("key"));
+    const QString feed = feedDirectory(QDir::homePath(), defaultServiceOrigin, "key");
+    QDir().mkpath(feed);
+    const QString pdf = feed + QStringLiteral("/issue-7.pdf");
+    testing::writeFile(pdf, testing::grayLetterPdf(0));
+    testing::writeFile(feed + QStringLiteral("/latest.json"), R"({"pdf":")" + pdf.toUtf8() + "\"}");
+    delegate->preview();
+    delegate->showSettings();
+    delegate->form().setDisplay(DisplayModel::x);
+    delegate->form().previewDisplay();
+    settle();
+    const QString image = feed + QStringLiteral("/issue-7.preview.png");
+    EXPECT_EQ(testing::readPngFrame(image)->image.width(), 1872);
+
+    testing::writeFile(pdf, "not a PDF");
+    delegate->previewDisplay();
+    settle();
+    EXPECT_EQ(delegate->status(),
+              QStringLiteral("The issue must contain portrait US Letter pages."));
+
+    delegate->openSite();
+    delegate->form().openNewsroom();
+    delegate->form().openDisplayGuide();
+    store([](Preferences& stored) {
+        stored.setString(PreferenceKey::origin, QStringLiteral("no address"));
+    });
+    delegate->openSite();
+    delegate->form().openNewsroom();
+
+    // The print settings tool when it is installed, CUPS's own pages otherwise.
+    QTemporaryDir bin;
+    const QString printSettings = bin.filePath(QStringLiteral("system-config-printer"));
+    testing::writeFile(printSettings, "#!/bin/sh\n");
+    QFile::setPermissions(printSettings, QFile::ReadOwner | QFile::ExeOwner);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", bin.path().toUtf8());
+    delegate->form().openQueue();
+    qputenv("PATH", "/nonexistent");
+    delegate->openQueue();
+    qputenv("PATH", path);
+
+    EXPECT_EQ(opened, QStringList({QUrl::fromLocalFile(pdf).toString(),
+                                   QUrl::fromLocalFile(image).toString(), "https://quillo.news",
+                                   "https://quillo.news/onboarding",
+                                   "https://docs.usetrmnl.com/go/private-plugins/webhooks",
+                                   printSettings, "http://localhost:631/printers/"}));
+
+    // The form's actions never keep the delegate alive or reach it once gone.
+    const SettingsModel::Action guide = delegate->form().openDisplayGuide;
+    delegate.reset();
+    guide();
+    EXPECT_EQ(opened.size(), 7);
 }
 
 } // namespace
