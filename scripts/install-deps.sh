@@ -13,6 +13,7 @@ packages=(
     dbus dbus-bin dbus-daemon gnome-keyring libsecret-tools
     mupdf-tools poppler-utils hyperfine time
     qt6-qpa-plugins
+    libqt6svg6 xvfb xauth x11-utils python3 python3-gi gir1.2-glib-2.0 util-linux
 )
 
 missing=()
