@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev
+    qt6-base-dev qt6-svg-dev
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
     libharfbuzz-dev libfreetype-dev libjpeg-dev libpng-dev zlib1g-dev libbrotli-dev
     libsecret-1-dev libglib2.0-dev libssl-dev
