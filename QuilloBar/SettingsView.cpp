@@ -46,10 +46,10 @@ constexpr int iconSide = 16;
 constexpr qreal calloutScale = 0.92;
 constexpr qreal footnoteScale = 0.85;
 
-QColor mix(const QColor& from, const QColor& to, qreal amount) {
-    return QColor::fromRgbF(from.redF() + (to.redF() - from.redF()) * amount,
-                            from.greenF() + (to.greenF() - from.greenF()) * amount,
-                            from.blueF() + (to.blueF() - from.blueF()) * amount);
+QColor mix(const QColor& from, const QColor& to, float amount) {
+    const auto channel = [amount](float a, float b) { return a + (b - a) * amount; };
+    return QColor::fromRgbF(channel(from.redF(), to.redF()), channel(from.greenF(), to.greenF()),
+                            channel(from.blueF(), to.blueF()));
 }
 
 bool isDark(const QPalette& palette) {

@@ -10,7 +10,7 @@ packages=(
     libharfbuzz-dev libfreetype-dev libjpeg-dev libpng-dev zlib1g-dev libbrotli-dev
     libsecret-1-dev libglib2.0-dev libssl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    dbus dbus-bin dbus-daemon gnome-keyring libsecret-tools
+    dbus dbus-bin dbus-daemon gnome-keyring libsecret-tools libglib2.0-bin
     mupdf-tools poppler-utils hyperfine time
     qt6-qpa-plugins
 )
