@@ -710,6 +710,7 @@ QWidget* SettingsView::buildPrintingSection() {
     printingSection_ = section.widget;
     auto* printerRow = new QWidget;
     printer_ = new QComboBox;
+    printer_->addItem(QStringLiteral("Choose a printer"), QString());
     addLabelledRow(printerRow, section.card->addRow(printerRow), QStringLiteral("Printer"),
                    printer_);
     auto* pagesRow = new QWidget;

@@ -58,6 +58,13 @@ protected:
         act(name, QAccessibleActionInterface::toggleAction());
     }
     [[nodiscard]] bool shown(const QString& name) const { return !named(name).isEmpty(); }
+    [[nodiscard]] QComboBox* picker(const QString& name) const {
+        QComboBox* found = nullptr;
+        for (QAccessibleInterface* face : named(name)) {
+            found = found != nullptr ? found : qobject_cast<QComboBox*>(face->object());
+        }
+        return found;
+    }
 
     SettingsModel model;
     SettingsWindow window{model};
@@ -97,10 +104,7 @@ TEST_F(SettingsViewTest, EveryControlIsNamedAndBoundToTheModel) {
     model.setDestination(DeliveryDestination::printer);
     EXPECT_TRUE(shown(QStringLiteral("Pages")));
     EXPECT_FALSE(shown(QStringLiteral("Webhook")));
-    QComboBox* printer = nullptr;
-    for (QAccessibleInterface* face : named(QStringLiteral("Printer"))) {
-        printer = printer != nullptr ? printer : qobject_cast<QComboBox*>(face->object());
-    }
+    QComboBox* printer = picker(QStringLiteral("Printer"));
     ASSERT_NE(printer, nullptr);
     printer->setCurrentIndex(2);
     EXPECT_EQ(model.printer(), QStringLiteral("Lab"));
@@ -113,6 +117,8 @@ TEST_F(SettingsViewTest, RedrawingKeepsTheCursorAndReturnSaves) {
     int saves = 0;
     model.save = [&saves] { ++saves; };
     window.present();
+    ASSERT_NE(picker(QStringLiteral("Printer")), nullptr);
+    EXPECT_EQ(picker(QStringLiteral("Printer"))->currentText(), QStringLiteral("Choose a printer"));
     auto* key = qobject_cast<QLineEdit*>(control(QStringLiteral("Delivery key"))->object());
     ASSERT_NE(key, nullptr);
     QTest::keyClicks(key, QStringLiteral("abcd"));
