@@ -14,7 +14,7 @@
 namespace quillo::companion {
 namespace {
 
-constexpr std::size_t issueLimit = 50 * 1024 * 1024;
+constexpr std::size_t issueLimit = std::size_t{50} << 20;
 constexpr std::chrono::seconds downloadTimeLimit{120};
 
 std::string stateLine(const char* state) {

@@ -84,7 +84,7 @@ FileError removeOlderIssues(const std::filesystem::path& feed, const std::string
             owner != nullptr &&
             std::any_of(kept.begin(), kept.end(), [&](const auto& k) { return k.id == owner->id; });
         if (!keep) {
-            std::filesystem::remove_all(feed / name, error);
+            std::filesystem::remove(feed / name, error);
             removed = true;
         }
     }
@@ -109,7 +109,7 @@ void removeLeftovers(const std::filesystem::path& feed) {
 }
 
 std::optional<LatestPointer> readLatest(const std::filesystem::path& feed) {
-    const auto text = readSmallFile(feed / pointerName, 64 * 1024);
+    const auto text = readSmallFile(feed / pointerName, std::size_t{64} << 10);
     if (!text) {
         return std::nullopt;
     }

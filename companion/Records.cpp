@@ -8,7 +8,7 @@
 namespace quillo::companion {
 namespace {
 
-constexpr std::size_t recordLimit = 1024 * 1024;
+constexpr std::size_t recordLimit = std::size_t{1} << 20;
 // Older entries go, so the file stays small; an issue comes back far less often.
 constexpr std::size_t keptPrintedIssues = 500;
 

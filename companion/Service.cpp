@@ -7,7 +7,7 @@
 namespace quillo::companion {
 namespace {
 
-constexpr std::size_t answerLimit = 64 * 1024;
+constexpr std::size_t answerLimit = std::size_t{64} << 10;
 
 const std::string keyRefused =
     "The service did not accept the delivery key; get a new one in your newsroom";

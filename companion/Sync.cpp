@@ -13,7 +13,7 @@ namespace quillo::companion {
 namespace {
 
 constexpr std::chrono::seconds uploadTimeLimit{60};
-constexpr std::size_t frameLimit = 8 * 1024 * 1024;
+constexpr std::size_t frameLimit = std::size_t{8} << 20;
 constexpr int maximumRedirects = 3;
 constexpr std::array<long, 5> redirectStatuses{301, 302, 303, 307, 308};
 
