@@ -1,8 +1,8 @@
 #include "companion/Download.h"
 
 #include "companion/FeedCache.h"
+#include "companion/Modules.h"
 #include "companion/Service.h"
-#include "companion/Validation.h"
 
 #include <cerrno>
 #include <chrono>
