@@ -13,7 +13,7 @@ namespace {
 std::string toHex(const unsigned char* digest, unsigned int length) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string text;
-    text.reserve(2 * length);
+    text.reserve(std::size_t{2} * length);
     for (unsigned int index = 0; index < length; ++index) {
         text += digits[digest[index] >> 4];
         text += digits[digest[index] & 0x0f];
