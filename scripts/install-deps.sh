@@ -13,6 +13,8 @@ packages=(
     dbus dbus-bin dbus-daemon gnome-keyring libsecret-tools libglib2.0-bin
     mupdf-tools poppler-utils hyperfine time
     qt6-qpa-plugins
+    libcurl4-openssl-dev libcups2-dev nlohmann-json3-dev
+    cups-daemon cups-client openssl python3 curl
 )
 
 missing=()
