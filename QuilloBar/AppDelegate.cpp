@@ -1,5 +1,7 @@
 #include "QuilloBar/AppDelegate.h"
 
+#include "QuilloBar/SettingsView.h"
+#include "QuilloBar/SettingsWindow.h"
 #include "QuilloBar/TrayHostWatcher.h"
 #include "QuilloBar/UserText.h"
 #include "agent/IssueCache.h"
@@ -14,7 +16,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFutureWatcher>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPixmap>
@@ -26,9 +27,7 @@
 #include <QSystemTrayIcon>
 #include <QTextDocument>
 #include <QTimer>
-#include <QToolButton>
 #include <QUrl>
-#include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cstdio>
 #include <exception>
@@ -111,25 +110,8 @@ void bringToFront(QWidget* window) {
 
 // The settings window. Without a tray item its header carries the tray's menu.
 std::unique_ptr<QWidget> createSettingsWindow(SettingsModel& form, QMenu* headerMenu) {
-    auto window = std::make_unique<QWidget>();
-    window->setWindowTitle(QStringLiteral("Quillo"));
-    window->setFixedSize(480, 640);
-    auto* layout = new QVBoxLayout(window.get());
-    if (headerMenu != nullptr) {
-        auto* menuButton = new QToolButton;
-        menuButton->setText(QStringLiteral("Menu"));
-        menuButton->setMenu(headerMenu);
-        menuButton->setPopupMode(QToolButton::InstantPopup);
-        layout->addWidget(menuButton, 0, Qt::AlignRight);
-    }
-    layout->addStretch();
-    auto* status = new QLabel;
-    status->setTextFormat(Qt::PlainText);
-    status->setWordWrap(true);
-    const auto showStatus = [status, &form] { status->setText(form.status()); };
-    QObject::connect(&form, &SettingsModel::changed, status, showStatus);
-    showStatus();
-    layout->addWidget(status);
+    auto window = std::make_unique<SettingsWindow>(form);
+    window->view().setHeaderMenu(headerMenu);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         window->move(screen->availableGeometry().center() - window->rect().center());
     }
