@@ -38,14 +38,14 @@ namespace {
 
 // A run's result line is cut to this many user-perceived characters.
 constexpr qsizetype resultLineLimit = 400;
+constexpr std::chrono::minutes scheduleInterval(5);
 
 const QString displayGuide =
     QStringLiteral("https://docs.usetrmnl.com/go/private-plugins/webhooks");
 const QString cupsPrinters = QStringLiteral("http://localhost:631/printers/");
 
 AppDelegate::Setup productionSetup() {
-    return {InstallTree::root(), QString(), QCoreApplication::arguments(), toolStepTimeLimit,
-            std::chrono::minutes(5)};
+    return {InstallTree::root(), QString(), QCoreApplication::arguments(), toolStepTimeLimit};
 }
 
 // An executable that cannot be read identifies no build, and neither does a
@@ -158,8 +158,7 @@ AppDelegate::AppDelegate(const Setup& setup, QObject* parent)
                     : std::make_unique<Preferences>(setup.preferencesFile)),
       fingerprint_(fingerprintOf(setup.installRoot)),
       arguments_(LaunchArguments::parse(setup.arguments)), previewMode_(arguments_.previewMode),
-      installRoot_(setup.installRoot), toolStepTimeLimit_(setup.toolStepTimeLimit),
-      scheduleInterval_(setup.scheduleInterval) {
+      installRoot_(setup.installRoot), toolStepTimeLimit_(setup.toolStepTimeLimit) {
     connect(&menu_, &StatusMenu::readLatestIssue, this, &AppDelegate::preview);
     connect(&menu_, &StatusMenu::syncNow, this, &AppDelegate::syncNow);
     connect(&menu_, &StatusMenu::showSettings, this, &AppDelegate::showSettings);
@@ -250,7 +249,7 @@ void AppDelegate::showTrayItem() {
 void AppDelegate::schedule() {
     timer_ = new QTimer(this);
     timer_->setTimerType(Qt::VeryCoarseTimer);
-    timer_->setInterval(scheduleInterval_);
+    timer_->setInterval(scheduleInterval);
     connect(timer_, &QTimer::timeout, this, [this] {
         defaults_->sync();
         runAgent(defaults_->boolean(PreferenceKey::automatic));

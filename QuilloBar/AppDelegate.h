@@ -38,7 +38,6 @@ public:
         // The process arguments, which choose preview mode and the launch window.
         QStringList arguments;
         std::chrono::milliseconds toolStepTimeLimit = quillo::toolStepTimeLimit;
-        std::chrono::milliseconds scheduleInterval = std::chrono::minutes(5);
     };
 
     // How the delegate reaches the desktop: opening files and addresses,
@@ -143,7 +142,6 @@ private:
 
     std::filesystem::path installRoot_;
     std::chrono::milliseconds toolStepTimeLimit_;
-    std::chrono::milliseconds scheduleInterval_;
     int tasksInFlight_ = 0;
     TrayHostWatcher* trayHostWatcher_ = nullptr;
     bool restartPending_ = false;

@@ -27,6 +27,7 @@ void restartInPlace(std::vector<std::string> arguments, bool showSettings) {
         arguments.emplace_back("--show-settings");
     }
     std::vector<char*> argv;
+    argv.reserve(arguments.size() + 1);
     for (auto& argument : arguments) {
         argv.push_back(argument.data());
     }

@@ -17,10 +17,9 @@ public:
 signals:
     void hostAppeared();
 
-private slots:
-    void checkForHost();
-
 private:
+    Q_SLOT void checkForHost();
+
     bool reported_ = false;
 };
 

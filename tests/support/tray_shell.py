@@ -2,17 +2,17 @@
 """The tray as a desktop shell sees it, for tests.
 
 Owns org.kde.StatusNotifierWatcher on the session bus, with a host
-registered, and answers one JSON line per command read on standard input:
+registered, and answers one line per command read on standard input, about
+the newest registered item that still answers (waiting up to 20 s for one):
 
-  read         the newest registered item that still answers:
-               {"pid", "tooltip": [icon, pixmaps, title, text],
-                "menu": [{"label", "enabled", "separator"}]}; waits up to 20 s
-               for an item to register
-  click LABEL  sends dbusmenu's "clicked" event to the item labelled LABEL
+  read         its owner's pid, its tooltip's title and its menu, separated by
+               tabs; the menu's items are separated by "|", a separator is "-"
+               and a disabled item ends in " (off)"
+  click LABEL  sends dbusmenu's "clicked" event to the item labelled LABEL and
+               answers "clicked"
 
 Prints "ready" once it owns the watcher's name; ends when standard input closes.
 """
-import json
 import sys
 import time
 
@@ -81,26 +81,34 @@ def answering_item():
     return None
 
 
+def entry_text(properties):
+    if properties.get("type") == "separator":
+        return "-"
+    return properties.get("label", "") + ("" if properties.get("enabled", True) else " (off)")
+
+
 def answer(command):
     item = answering_item()
     if item is None:
-        return {"error": "no tray item registered"}
+        return "no tray item registered"
     menu_path, entries = menu_entries(item)
     if command == "read":
         pid = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
                    "GetConnectionUnixProcessID", GLib.Variant("(s)", (item[0],)))[0]
-        return {"pid": pid, "tooltip": list(item_property(item, "ToolTip")),
-                "menu": [{"label": properties.get("label", ""),
-                          "enabled": properties.get("enabled", True),
-                          "separator": properties.get("type") == "separator"}
-                         for _, properties in entries]}
+        menu = "|".join(entry_text(properties) for _, properties in entries)
+        return f"{pid}\t{item_property(item, 'ToolTip')[2]}\t{menu}"
     label = command.removeprefix("click ")
     for identifier, properties in entries:
         if properties.get("label") == label:
-            call(item[0], menu_path, "com.canonical.dbusmenu", "Event",
-                 GLib.Variant("(isvu)", (identifier, "clicked", GLib.Variant("i", 0), 0)))
-            return {"clicked": label}
-    return {"error": f"no menu item {label}"}
+            # No reply is awaited: an item may quit before it answers.
+            click = Gio.DBusMessage.new_method_call(item[0], menu_path,
+                                                    "com.canonical.dbusmenu", "Event")
+            click.set_body(GLib.Variant("(isvu)", (identifier, "clicked", GLib.Variant("i", 0), 0)))
+            click.set_flags(Gio.DBusMessageFlags.NO_REPLY_EXPECTED)
+            bus.send_message(click, Gio.DBusSendMessageFlags.NONE)
+            bus.flush_sync(None)
+            return "clicked"
+    return f"no menu item {label}"
 
 
 def on_input(source, condition):
@@ -108,7 +116,7 @@ def on_input(source, condition):
     if not line:
         loop.quit()
         return False
-    print(json.dumps(answer(line.strip())), flush=True)
+    print(answer(line.strip()), flush=True)
     return True
 
 
