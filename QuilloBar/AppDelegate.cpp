@@ -234,11 +234,18 @@ void AppDelegate::showTrayItem() {
     item_ = std::make_unique<QSystemTrayIcon>(menuIcon());
     item_->setToolTip(QStringLiteral("Quillo \u00B7 Your newspaper, delivered."));
     item_->setContextMenu(menu_.menu());
-    // Hosts that send a plain click rather than opening the menu themselves.
+    // Hosts that send a plain click rather than opening the menu themselves
+    // (KDE Plasma, XFCE). Wayland gives a parentless menu no place to open,
+    // so there the click brings up the settings instead.
     connect(item_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                if (reason == QSystemTrayIcon::Trigger) {
+                if (reason != QSystemTrayIcon::Trigger) {
+                    return;
+                }
+                if (QGuiApplication::platformName() == QLatin1String("xcb")) {
                     menu_.menu()->popup(QCursor::pos());
+                } else {
+                    showSettings();
                 }
             });
     item_->show();
