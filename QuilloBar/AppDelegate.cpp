@@ -1,5 +1,6 @@
 #include "QuilloBar/AppDelegate.h"
 
+#include "QuilloBar/SettingsRules.h"
 #include "QuilloBar/SettingsView.h"
 #include "QuilloBar/SettingsWindow.h"
 #include "QuilloBar/TrayHostWatcher.h"
@@ -32,6 +33,7 @@
 #include <cstdio>
 #include <exception>
 #include <type_traits>
+#include <variant>
 
 namespace quillo {
 namespace {
@@ -43,6 +45,9 @@ constexpr std::chrono::minutes scheduleInterval(5);
 const QString displayGuide =
     QStringLiteral("https://docs.usetrmnl.com/go/private-plugins/webhooks");
 const QString cupsPrinters = QStringLiteral("http://localhost:631/printers/");
+// What preview mode offers instead of the system's print queues.
+const QStringList samplePrinters{QStringLiteral("Brother HL-L2350DW"),
+                                 QStringLiteral("Office LaserJet")};
 
 AppDelegate::Setup productionSetup() {
     return {InstallTree::root(), QString(), QCoreApplication::arguments(), toolStepTimeLimit};
@@ -158,7 +163,13 @@ AppDelegate::AppDelegate(const Setup& setup, QObject* parent)
                     : std::make_unique<Preferences>(setup.preferencesFile)),
       fingerprint_(fingerprintOf(setup.installRoot)),
       arguments_(LaunchArguments::parse(setup.arguments)), previewMode_(arguments_.previewMode),
-      installRoot_(setup.installRoot), toolStepTimeLimit_(setup.toolStepTimeLimit) {
+      installRoot_(setup.installRoot), toolStepTimeLimit_(setup.toolStepTimeLimit),
+      printerListing_(setup.printerListing),
+      loginItem_(setup.autostartDirectory.isEmpty() ? LoginItem()
+                                                    : LoginItem(setup.autostartDirectory)) {
+    desktop.confirmTurnOn = [this](DeliveryDestination destination) {
+        return quillo::confirmTurnOn(settings_.get(), destination);
+    };
     connect(&menu_, &StatusMenu::readLatestIssue, this, &AppDelegate::preview);
     connect(&menu_, &StatusMenu::syncNow, this, &AppDelegate::syncNow);
     connect(&menu_, &StatusMenu::showSettings, this, &AppDelegate::showSettings);
@@ -484,13 +495,103 @@ void AppDelegate::showSettings() {
     bringToFront(settings_.get());
 }
 
-// Saving belongs to the settings window; until it is wired, nothing is written.
-void AppDelegate::saveSettings() {}
+void AppDelegate::failSave(const QString& message) {
+    status_ = message;
+    refreshMenu();
+}
+
+// Nothing written before a failure is undone; the checks come first, so a
+// refused form writes nothing at all.
+void AppDelegate::saveSettings() {
+    if (previewMode_) {
+        failSave(SaveMessage::previewOnly);
+        return;
+    }
+    if (busy_) {
+        return;
+    }
+    const auto checked = checkSave({form_.origin(), form_.destination(), form_.display(),
+                                    form_.webhook(), form_.key(), form_.maxPages(), form_.printer(),
+                                    form_.automatic(), unlockedWebhook_, unlockedToken_});
+    if (const auto* refusal = std::get_if<SaveRefusal>(&checked)) {
+        failSave(refusal->message);
+        return;
+    }
+    const auto& save = std::get<ValidatedSave>(checked);
+    defaults_->sync();
+    if (needsTurnOnConfirmation(save, StoredDelivery::read(*defaults_)) &&
+        !desktop.confirmTurnOn(save.destination)) {
+        return;
+    }
+
+    if (!save.typedKey.isEmpty()) {
+        try {
+            Vault::save(save.typedKey, SecretAccount::printToken);
+        } catch (const VaultError& error) {
+            failSave(couldNotSave(QString::fromUtf8(error.what())));
+            return;
+        }
+        unlockedToken_ = save.typedKey;
+        if (!fingerprint_.isEmpty()) {
+            defaults_->setString(PreferenceKey::authorizedBuild, fingerprint_);
+        }
+        form_.setKey(QString());
+        form_.setKeySaved(true);
+        form_.setReplacingKey(false);
+        form_.setNeedsUnlock(false);
+    }
+    if (!save.typedWebhook.isEmpty()) {
+        try {
+            Vault::save(save.typedWebhook, SecretAccount::einkWebhook);
+        } catch (const VaultError& error) {
+            defaults_->sync();
+            failSave(couldNotSave(QString::fromUtf8(error.what())));
+            return;
+        }
+        unlockedWebhook_ = save.typedWebhook;
+        form_.setWebhook(QString());
+        form_.setWebhookSaved(true);
+    }
+
+    defaults_->setString(PreferenceKey::origin, save.origin);
+    defaults_->setString(PreferenceKey::destination,
+                         QString::fromLatin1(rawValue(save.destination)));
+    defaults_->setString(PreferenceKey::displayModel, QString::fromLatin1(rawValue(save.display)));
+    if (!save.printer.isEmpty()) {
+        defaults_->setString(PreferenceKey::printer, save.printer);
+    }
+    defaults_->setInteger(PreferenceKey::maxPages, save.pageCount);
+    defaults_->setBoolean(PreferenceKey::automatic, save.automatic);
+    // A settings file that cannot be written must not read as saved.
+    if (!defaults_->sync()) {
+        failSave(couldNotSave(QStringLiteral("%1 cannot be written").arg(defaults_->filePath())));
+        return;
+    }
+
+    try {
+        const bool enabled = loginItem_.isEnabled();
+        if (form_.launchAtLogin() && !enabled) {
+            loginItem_.registerItem(
+                QString::fromStdString((installRoot_ / InstallTree::executable).string()));
+        } else if (!form_.launchAtLogin() && enabled) {
+            loginItem_.unregisterItem();
+        }
+    } catch (const LoginItemError& error) {
+        failSave(couldNotSave(error.description()));
+        return;
+    }
+
+    status_ = savedStatus(save.automatic);
+    refreshMenu();
+    runAgent(false);
+}
 
 void AppDelegate::fillForm() {
     defaults_->sync();
-    form_.setPrinters({});
-    form_.setPrinter(QString());
+    const QStringList printers = previewMode_ ? samplePrinters : listPrinters(printerListing_);
+    const QString storedPrinter = defaults_->string(PreferenceKey::printer).value_or(QString());
+    form_.setPrinters(printers);
+    form_.setPrinter(printers.contains(storedPrinter) ? storedPrinter : QString());
     form_.setDestination(defaults_->destination());
     form_.setMaxPages(defaults_->effectivePageCount());
     form_.setDisplay(defaults_->displayModel());
@@ -500,7 +601,7 @@ void AppDelegate::fillForm() {
     form_.setNeedsUnlock(!unlockedToken_ && keySaved);
     form_.setWebhookSaved(unlockedWebhook_.has_value());
     form_.setAutomatic(defaults_->boolean(PreferenceKey::automatic));
-    form_.setLaunchAtLogin(false);
+    form_.setLaunchAtLogin(loginItem_.isEnabled());
     form_.setOrigin(defaults_->origin());
     form_.setStatus(status_);
     form_.setConnected(unlockedToken_.has_value());

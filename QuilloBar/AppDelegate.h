@@ -1,6 +1,8 @@
 #pragma once
 
 #include "QuilloBar/Launch.h"
+#include "QuilloBar/LoginItem.h"
+#include "QuilloBar/PrinterList.h"
 #include "QuilloBar/SettingsModel.h"
 #include "QuilloBar/StatusMenu.h"
 #include "agent/DeliveryRun.h"
@@ -38,6 +40,10 @@ public:
         // The process arguments, which choose preview mode and the launch window.
         QStringList arguments;
         std::chrono::milliseconds toolStepTimeLimit = quillo::toolStepTimeLimit;
+        // The program that lists the print queues.
+        QString printerListing = systemPrinterListing;
+        // The reader's autostart folder when empty.
+        QString autostartDirectory;
     };
 
     // How the delegate reaches the desktop: opening files and addresses,
@@ -47,6 +53,8 @@ public:
         std::function<void(const QString& program)> start;
         // True when the reader chose to deliver.
         std::function<bool(const QString& text, const QString& informativeText)> confirmDelivery;
+        // True when the reader chose to turn automatic delivery on.
+        std::function<bool(DeliveryDestination destination)> confirmTurnOn;
     };
 
     // The running install tree, the user's preferences and the process arguments.
@@ -121,6 +129,7 @@ private:
     void unlockSilently();
     void startSnapshot(const QString& path);
     void fillForm();
+    void failSave(const QString& message);
     void installFormActions();
     void openNewsroom();
     void trayHostAppeared();
@@ -142,6 +151,8 @@ private:
 
     std::filesystem::path installRoot_;
     std::chrono::milliseconds toolStepTimeLimit_;
+    QString printerListing_;
+    LoginItem loginItem_;
     int tasksInFlight_ = 0;
     TrayHostWatcher* trayHostWatcher_ = nullptr;
     bool restartPending_ = false;

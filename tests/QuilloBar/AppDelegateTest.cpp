@@ -14,10 +14,16 @@
 #include "tests/support/PngFrame.h"
 #include "tests/support/QuilloBarProcess.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
+#include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -53,13 +59,17 @@ protected:
         // An executable of its own, so the build has a fingerprint to authorize.
         QDir(tool.installRoot()).mkpath(QStringLiteral("bin"));
         testing::writeFile(tool.installRoot() + QStringLiteral("/bin/quillo-bar"), "a build");
+        testing::writeFile(printerListing, "#!/bin/sh\necho 'printer Office is idle.'\n"
+                                           "echo 'printer Kitchen is idle.'\n");
+        QFile::setPermissions(printerListing, QFile::ReadOwner | QFile::ExeOwner);
         makeDelegate();
     }
 
     void makeDelegate(const QStringList& arguments = {},
                       std::chrono::milliseconds limit = quillo::toolStepTimeLimit) {
-        delegate = std::make_unique<AppDelegate>(AppDelegate::Setup{
-            tool.installRoot().toStdString(), preferencesFile, arguments, limit});
+        delegate = std::make_unique<AppDelegate>(
+            AppDelegate::Setup{tool.installRoot().toStdString(), preferencesFile, arguments, limit,
+                               printerListing, preferences.filePath(QStringLiteral("autostart"))});
         statuses.clear();
         opened.clear();
         questions.clear();
@@ -102,6 +112,7 @@ protected:
     testing::FakeCompanionTool tool;
     QTemporaryDir preferences;
     QString preferencesFile = preferences.filePath(QStringLiteral("p.ini"));
+    QString printerListing = preferences.filePath(QStringLiteral("lpstat"));
     std::unique_ptr<AppDelegate> delegate;
     QStringList statuses;
     QStringList opened;
@@ -420,6 +431,140 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     delegate.reset();
     guide();
     EXPECT_EQ(opened.size(), 3);
+}
+
+} // namespace
+} // namespace quillo
+
+namespace quillo {
+namespace {
+
+// Every refusal writes nothing, neither settings nor secrets; a save that
+// passes stores the secrets, the settings and the login item, then checks once.
+TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
+    using Edit = std::function<void(SettingsModel&)>;
+    struct Case {
+        const char* name;
+        Edit edit;
+        QString status;
+        bool turnOn = true;
+        QStringList arguments;
+    };
+    const auto both = [](SettingsModel& form) {
+        form.setDestination(DeliveryDestination::both);
+        form.setPrinter(QStringLiteral("Kitchen"));
+        form.setKey(QStringLiteral(" key-1 \n"));
+        form.setWebhook(QStringLiteral("https://trmnl.com/api/plugin_settings/abc/image"));
+        form.setAutomatic(true);
+        form.setLaunchAtLogin(true);
+    };
+    const auto then = [both](Edit edit) {
+        return [both, edit](SettingsModel& form) {
+            both(form);
+            edit(form);
+        };
+    };
+    const QString unchanged = connect;
+    const std::vector<Case> cases{
+        {"preview",
+         both,
+         "Preview only. No settings saved and no device contacted.",
+         true,
+         {"--preview-settings"}},
+        {"origin", then([](SettingsModel& f) { f.setOrigin("http://quillo.news"); }),
+         "Use an HTTPS service address without a path or key"},
+        {"printer", then([](SettingsModel& f) { f.setPrinter({}); }),
+         "Choose a printer, or deliver to e-ink"},
+        {"webhook", then([](SettingsModel& f) { f.setWebhook("https://trmnl.com/api/"); }),
+         "Paste a valid HTTPS TRMNL image webhook"},
+        {"no key", then([](SettingsModel& f) { f.setKey({}); }), "Add or unlock your delivery key"},
+        {"bad key", then([](SettingsModel& f) { f.setKey("key 1"); }),
+         "Use the delivery key without spaces or quotes"},
+        {"declined", both, unchanged, false},
+        {"saved", both, "Saved \u00B7 automatic delivery on"},
+    };
+    answerWithIssue();
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        storeSecrets({}, {});
+        QFile::remove(preferencesFile);
+        makeDelegate(testCase.arguments);
+        QStringList askedToTurnOn;
+        delegate->desktop.confirmTurnOn = [&](DeliveryDestination destination) {
+            askedToTurnOn.append(QString::fromLatin1(rawValue(destination)));
+            return testCase.turnOn;
+        };
+        delegate->showSettings();
+        testCase.edit(delegate->form());
+        delegate->form().save();
+        settle();
+        const bool saved = testCase.status.startsWith(QStringLiteral("Saved"));
+        EXPECT_EQ(delegate->status(), saved ? readyOn : testCase.status);
+        EXPECT_EQ(Vault::read(SecretAccount::printToken, false),
+                  saved ? std::optional(QStringLiteral("key-1")) : std::nullopt);
+        EXPECT_EQ(Vault::read(SecretAccount::einkWebhook, false).has_value(), saved);
+        EXPECT_EQ(QFileInfo::exists(preferences.filePath("autostart/quillo-bar.desktop")), saved);
+        Preferences stored(preferencesFile);
+        EXPECT_EQ(stored.string(PreferenceKey::printer),
+                  saved ? std::optional(QStringLiteral("Kitchen")) : std::nullopt);
+        EXPECT_EQ(stored.string(PreferenceKey::authorizedBuild),
+                  saved ? std::optional(delegate->fingerprint()) : std::nullopt);
+        EXPECT_EQ(askedToTurnOn.size(), testCase.turnOn && !saved ? 0 : 1);
+        EXPECT_EQ(delegate->form().keySaved(), saved);
+    }
+    // Saving again with nothing changed asks nothing and keeps the key in use.
+    statuses.clear();
+    delegate->desktop.confirmTurnOn = [](DeliveryDestination) -> bool { std::abort(); };
+    delegate->form().setLaunchAtLogin(false);
+    delegate->form().save();
+    settle();
+    EXPECT_EQ(statuses.first(), "Saved \u00B7 automatic delivery on");
+    EXPECT_FALSE(QFileInfo::exists(preferences.filePath("autostart/quillo-bar.desktop")));
+    EXPECT_EQ(tool.calls().count(download), 2);
+}
+
+// A reader's first save, through the window itself.
+TEST_F(AppDelegateTest, WindowSavesWhatTheReaderTyped) {
+    answerWithIssue();
+    delegate->showSettings();
+    QWidget* window = delegate->settingsWindow();
+    const auto named = [window](const QString& name) {
+        for (auto* widget : window->findChildren<QWidget*>()) {
+            const auto* face = QAccessible::queryAccessibleInterface(widget);
+            if (face != nullptr && face->role() != QAccessible::StaticText &&
+                face->text(QAccessible::Name) == name && widget->isVisibleTo(window)) {
+                return widget;
+            }
+        }
+        ADD_FAILURE() << name.toStdString();
+        return window;
+    };
+    qobject_cast<QAbstractButton*>(named(QStringLiteral("E-ink")))->click();
+    qobject_cast<QLineEdit*>(named(QStringLiteral("Delivery key")))->setText("key-2");
+    qobject_cast<QLineEdit*>(named(QStringLiteral("Webhook")))
+        ->setText("https://usetrmnl.com/api/plugin_settings/abc/image");
+    qobject_cast<QAbstractButton*>(named(QStringLiteral("Save")))->click();
+    settle();
+    const auto labels = window->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](const QLabel* label) { return label->text() == readyOff; }));
+    EXPECT_EQ(statuses.mid(0, 2), QStringList({"Saved \u00B7 automatic delivery off", checking}));
+}
+
+// A login item that cannot be written is reported; the settings stay saved
+// and no check starts.
+TEST_F(AppDelegateTest, SaveReportsALoginItemItCannotWrite) {
+    testing::writeFile(preferences.filePath("autostart"), "a file where the folder belongs");
+    delegate->setUnlockedToken(QStringLiteral("key"));
+    delegate->showSettings();
+    delegate->form().setPrinter(QStringLiteral("Office"));
+    delegate->form().setLaunchAtLogin(true);
+    delegate->form().save();
+    settle();
+    EXPECT_TRUE(delegate->status().startsWith(QStringLiteral("Could not save: ")));
+    EXPECT_EQ(Preferences(preferencesFile).string(PreferenceKey::printer),
+              QStringLiteral("Office"));
+    EXPECT_TRUE(tool.calls().isEmpty());
 }
 
 } // namespace
