@@ -490,7 +490,8 @@ void AppDelegate::showSettings() {
     if (!settings_) {
         fillForm();
         installFormActions();
-        settings_ = createSettingsWindow(form_, item_ ? nullptr : menu_.menu());
+        // The preview is a picture of the window as a tray desktop shows it.
+        settings_ = createSettingsWindow(form_, item_ || previewMode_ ? nullptr : menu_.menu());
     }
     bringToFront(settings_.get());
 }

@@ -36,10 +36,21 @@ void restartInPlace(std::vector<std::string> arguments, bool showSettings) {
     ::execv(executable.c_str(), argv.data());
 }
 
+// The agent speaks through its status line; Qt's own diagnostics (a missing
+// runtime folder, an offscreen platform that cannot raise windows) would only
+// fill the session's log. Fatal ones still say why the program stops.
+void quietQtMessages(QtMsgType type, const QMessageLogContext& /*context*/,
+                     const QString& message) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%s\n", qPrintable(message));
+    }
+}
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT int quilloRunApplication(int argc, char** argv) {
     const std::vector<std::string> processArguments(argv, argv + argc);
+    qInstallMessageHandler(quietQtMessages);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillo"));
     QApplication::setQuitOnLastWindowClosed(false);
