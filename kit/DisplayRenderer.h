@@ -3,6 +3,7 @@
 #include "kit/DeliveryKit.h"
 
 #include <filesystem>
+#include <vector>
 
 namespace quillo::DisplayRenderer {
 
@@ -12,5 +13,18 @@ namespace quillo::DisplayRenderer {
 // Throws DisplayError, or std::system_error when the file's mode cannot be set.
 // Thread-safe: every call owns its own MuPDF context.
 void render(const std::filesystem::path& pdf, const std::filesystem::path& to, DisplayModel model);
+
+// A display frame before encoding: rows of width ÷ 8 bytes, top to bottom, the
+// leftmost pixel in each byte's top bit, a set bit white.
+struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> packed;
+};
+
+// The checks and the drawing of render(), without the PNG. The page is drawn
+// in horizontal bands on `threads` threads (the caller's included; 0: one per
+// available core, at most four); the frame is the same for every count.
+Frame rasterize(const std::filesystem::path& pdf, DisplayModel model, unsigned threads = 0);
 
 } // namespace quillo::DisplayRenderer
