@@ -1,8 +1,10 @@
 #include "QuilloBar/RenderMode.h"
 
+#include "QuilloBar/Module.h"
 #include "QuilloBar/RenderRequest.h"
 #include "QuilloBar/StandardInput.h"
 #include "kit/DisplayRenderer.h"
+#include "store/InstallTree.h"
 
 #include <cstdio>
 #include <exception>
@@ -27,8 +29,19 @@ int render() {
     case RenderRequestParse::valid:
         break;
     }
+    // Opened from the install root rather than linked, so that a program that
+    // cannot find its own folder stops before anything is loaded.
+    Module kit(InstallTree::kitLibrary, Module::Binding::lazy);
+    auto* renderFrame = kit.entry<DisplayRenderer::RenderEntry>(DisplayRenderer::renderEntryName);
+    if (renderFrame == nullptr) {
+        return fail(kit.error().c_str());
+    }
+    kit.keepLoaded();
     const RenderRequest& request = reading.request;
-    DisplayRenderer::render(request.pdf, request.output, request.model);
+    std::string failure;
+    if (!renderFrame(request.pdf, request.output, request.model, failure)) {
+        return fail(failure.c_str());
+    }
     std::fputs("Rendered local 1-bit front-page image. No upload or print.\n", stdout);
     return 0;
 }

@@ -835,3 +835,14 @@ void render(const std::filesystem::path& pdf, const std::filesystem::path& to, D
 }
 
 } // namespace quillo::DisplayRenderer
+
+extern "C" bool quilloRenderDisplayFrame(const std::string& pdf, const std::string& to,
+                                         quillo::DisplayModel model, std::string& failure) {
+    try {
+        quillo::DisplayRenderer::render(pdf, to, model);
+        return true;
+    } catch (const std::exception& error) {
+        failure = error.what();
+        return false;
+    }
+}

@@ -3,6 +3,7 @@
 #include "kit/DeliveryKit.h"
 
 #include <filesystem>
+#include <string>
 #include <vector>
 
 namespace quillo::DisplayRenderer {
@@ -27,4 +28,14 @@ struct Frame {
 // available core, at most four); the frame is the same for every count.
 Frame rasterize(const std::filesystem::path& pdf, DisplayModel model, unsigned threads = 0);
 
+// What a program that opens the kit at run time, rather than linking it, finds
+// with dlsym: renders like render() and returns true, or false with the
+// failure's description.
+using RenderEntry = bool(const std::string& pdf, const std::string& to, DisplayModel model,
+                         std::string& failure);
+inline constexpr const char* renderEntryName = "quilloRenderDisplayFrame";
+
 } // namespace quillo::DisplayRenderer
+
+extern "C" bool quilloRenderDisplayFrame(const std::string& pdf, const std::string& to,
+                                         quillo::DisplayModel model, std::string& failure);
