@@ -1,3 +1,4 @@
+#include "QuilloBar/ConfigureRequest.h"
 #include "QuilloBar/HeadlessModes.h"
 #include "QuilloBar/StandardInput.h"
 #include "store/Preferences.h"
@@ -18,30 +19,38 @@ int fail() {
 
 } // namespace
 
-int runConfigureMode() {
+std::optional<ConfigureRequest> readConfigureRequest(const QByteArray& input) {
     QJsonParseError parseError{};
-    const QJsonDocument document =
-        QJsonDocument::fromJson(QByteArray::fromStdString(readStandardInputToEnd()), &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(input, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) {
-        return fail();
+        return std::nullopt;
     }
     const QJsonObject request = document.object();
     const QJsonValue token = request.value(QLatin1StringView("token"));
     if (!token.isString() || token.toString().isEmpty()) {
+        return std::nullopt;
+    }
+    return ConfigureRequest{token.toString(), request.value(PreferenceKey::origin),
+                            request.value(PreferenceKey::printer)};
+}
+
+int runConfigureMode() {
+    const auto request = readConfigureRequest(QByteArray::fromStdString(readStandardInputToEnd()));
+    if (!request) {
         return fail();
     }
 
     // The keyring first: when it refuses, no preference has been touched.
     try {
-        Vault::save(token.toString(), SecretAccount::printToken);
+        Vault::save(request->token, SecretAccount::printToken);
     } catch (const VaultError&) {
         return fail();
     }
 
     Preferences preferences;
     // An absent or null member removes the key; any other value is kept as given.
-    preferences.setJsonValue(PreferenceKey::origin, request.value(PreferenceKey::origin));
-    preferences.setJsonValue(PreferenceKey::printer, request.value(PreferenceKey::printer));
+    preferences.setJsonValue(PreferenceKey::origin, request->origin);
+    preferences.setJsonValue(PreferenceKey::printer, request->printer);
     preferences.setBoolean(PreferenceKey::automatic, false);
     preferences.setInteger(PreferenceKey::maxPages, 1);
     if (!preferences.sync()) {

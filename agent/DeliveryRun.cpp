@@ -17,12 +17,6 @@ namespace {
 
 const QString separator = QStringLiteral(" \u00B7 ");
 
-struct CheckResult {
-    std::optional<QString> state;
-    std::optional<QString> issue;
-    std::optional<QString> pdf;
-};
-
 // A member of the wrong JSON type counts as absent.
 std::optional<QString> stringMember(const QJsonObject& object, QLatin1StringView key) {
     const QJsonValue value = object.value(key);
@@ -126,6 +120,17 @@ QString displayFramePath(const QString& pdf) {
     return QString::fromStdString(frame.string());
 }
 
+std::optional<CheckResult> readCheckResult(const QString& output) {
+    const QJsonDocument document = QJsonDocument::fromJson(output.toUtf8());
+    if (!document.isObject()) {
+        return std::nullopt;
+    }
+    const QJsonObject object = document.object();
+    return CheckResult{stringMember(object, QLatin1StringView("state")),
+                       stringMember(object, QLatin1StringView("issue")),
+                       stringMember(object, QLatin1StringView("pdf"))};
+}
+
 QString performRun(const RunSettings& settings, std::chrono::milliseconds stepTimeLimit) {
     const int pageLimit =
         settings.destination == DeliveryDestination::display ? 4 : settings.pageCount;
@@ -136,14 +141,11 @@ QString performRun(const RunSettings& settings, std::chrono::milliseconds stepTi
     if (check.exitStatus != 0) {
         return QStringLiteral("Check failed: ") + check.output.trimmed();
     }
-    const QJsonDocument document = QJsonDocument::fromJson(check.output.toUtf8());
-    if (!document.isObject()) {
+    const auto checked = readCheckResult(check.output);
+    if (!checked) {
         return QStringLiteral("Check failed: ") + check.output.trimmed();
     }
-    const QJsonObject object = document.object();
-    const CheckResult result{stringMember(object, QLatin1StringView("state")),
-                             stringMember(object, QLatin1StringView("issue")),
-                             stringMember(object, QLatin1StringView("pdf"))};
+    const CheckResult& result = *checked;
     if (result.state == QStringLiteral("disabled")) {
         return QStringLiteral("Enable local delivery in Quillo web preferences");
     }

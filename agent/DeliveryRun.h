@@ -37,6 +37,17 @@ inline constexpr QLatin1StringView toolTimeoutMessage{
 // "display.png" (/feeds/a/issue-12.pdf gives /feeds/a/issue-12.display.png).
 QString displayFramePath(const QString& pdf);
 
+// What the check step prints on success. A member of the wrong JSON type
+// counts as absent.
+struct CheckResult {
+    std::optional<QString> state;
+    std::optional<QString> issue;
+    std::optional<QString> pdf;
+};
+
+// Nothing when the output is not JSON or its top level is not an object.
+std::optional<CheckResult> readCheckResult(const QString& output);
+
 // Runs the check and, for a delivering run, the print and display steps, and
 // returns the run's result line. Every failure becomes the line; never throws.
 // Blocks while the tool and the renderer work: call it off the main thread.

@@ -1,6 +1,7 @@
 #include "companion/Service.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -30,12 +31,14 @@ std::variant<LatestIssue, std::string> readyIssue(const nlohmann::json& answer,
     if (!isSha256Hex(latest.sha256)) {
         return std::string("The service gave no valid SHA-256 for issue ") + latest.issue;
     }
+    // Read at full width: narrowed to int first, 4294967297 would pass as 1.
     const auto pages = answer.find("pages");
-    if (pages == answer.end() || !pages->is_number_integer() || pages->get<int>() < 1 ||
-        pages->get<int>() > 4) {
+    const std::int64_t count =
+        pages != answer.end() && pages->is_number_integer() ? pages->get<std::int64_t>() : 0;
+    if (count < 1 || count > 4) {
         return std::string("The service gave no valid page count for issue ") + latest.issue;
     }
-    latest.pages = pages->get<int>();
+    latest.pages = static_cast<int>(count);
     // The key goes with the PDF request too, so it must stay on this origin.
     const std::string pdf = text("pdf");
     const auto resolved = pdf.empty() ? std::nullopt : resolveAddress(requestUrl, pdf);
@@ -121,7 +124,13 @@ std::variant<LatestIssue, std::string> askLatest(Http& http, const ServiceAccess
     if (response.status != 200) {
         return serviceRefusal(http, response.status);
     }
-    const auto answer = nlohmann::json::parse(response.body, nullptr, false);
+    return readLatestAnswer(response.body, access, url);
+}
+
+std::variant<LatestIssue, std::string> readLatestAnswer(std::string_view body,
+                                                        const ServiceAccess& access,
+                                                        const std::string& requestUrl) {
+    const auto answer = nlohmann::json::parse(body, nullptr, false);
     if (!answer.is_object()) {
         return std::string("The service's answer is not a JSON object");
     }
@@ -137,7 +146,7 @@ std::variant<LatestIssue, std::string> askLatest(Http& http, const ServiceAccess
     if (name != "ready") {
         return std::string("The service's answer has no state this version knows");
     }
-    return readyIssue(answer, access, url);
+    return readyIssue(answer, access, requestUrl);
 }
 
 } // namespace quillo::companion

@@ -45,6 +45,11 @@ std::vector<std::string> serviceHeaders(const ServiceAccess& access);
 std::variant<LatestIssue, std::string> askLatest(Http& http, const ServiceAccess& access,
                                                  int maxPages);
 
+// The service's 200 answer to the request at `requestUrl`; the reader's
+// message when it names no usable issue.
+std::variant<LatestIssue, std::string>
+readLatestAnswer(std::string_view body, const ServiceAccess& access, const std::string& requestUrl);
+
 // The message for a service answer other than 200.
 std::string serviceRefusal(const Http& http, long status);
 

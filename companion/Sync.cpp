@@ -25,15 +25,14 @@ std::uint32_t bigEndian(std::string_view bytes, std::size_t at) {
     return value;
 }
 
-// The signature, then IHDR first: width, height, bit depth 1, colour type 0.
+} // namespace
+
 bool isOneBitFrame(std::string_view png, int width, int height) {
     constexpr std::string_view signature("\x89PNG\r\n\x1a\n", 8);
     return png.size() >= 33 && png.starts_with(signature) && bigEndian(png, 8) == 13 &&
            png.substr(12, 4) == "IHDR" && bigEndian(png, 16) == static_cast<std::uint32_t>(width) &&
            bigEndian(png, 20) == static_cast<std::uint32_t>(height) && png[24] == 1 && png[25] == 0;
 }
-
-} // namespace
 
 Outcome sync(const SyncRequest& request) {
     const char* variable = std::getenv("QUILLO_EINK_WEBHOOK");

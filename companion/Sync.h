@@ -3,6 +3,7 @@
 #include "companion/Outcome.h"
 
 #include <string>
+#include <string_view>
 
 namespace quillo::companion {
 
@@ -12,6 +13,9 @@ struct SyncRequest {
     int width = 0;
     int height = 0;
 };
+
+// The signature, then IHDR first: width, height, bit depth 1, colour type 0.
+bool isOneBitFrame(std::string_view png, int width, int height);
 
 // `sync`: uploads a display frame to the TRMNL image webhook named by
 // QUILLO_EINK_WEBHOOK, unless that webhook last received this very frame.
