@@ -1,26 +1,154 @@
 #include "QuilloBar/AppDelegate.h"
 
+#include "QuilloBar/SettingsRules.h"
+#include "QuilloBar/SettingsView.h"
+#include "QuilloBar/SettingsWindow.h"
+#include "QuilloBar/TrayHostWatcher.h"
 #include "QuilloBar/UserText.h"
 #include "agent/IssueCache.h"
+#include "kit/DisplayRenderer.h"
+#include "store/BuildFingerprint.h"
 #include "store/InstallTree.h"
 #include "store/Preferences.h"
+#include "store/Vault.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFutureWatcher>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTextDocument>
+#include <QTimer>
+#include <QUrl>
 #include <QtConcurrent/QtConcurrentRun>
+#include <cstdio>
 #include <exception>
+#include <type_traits>
+#include <variant>
 
 namespace quillo {
 namespace {
 
 // A run's result line is cut to this many user-perceived characters.
 constexpr qsizetype resultLineLimit = 400;
+constexpr std::chrono::minutes scheduleInterval(5);
+
+const QString displayGuide =
+    QStringLiteral("https://docs.usetrmnl.com/go/private-plugins/webhooks");
+const QString cupsPrinters = QStringLiteral("http://localhost:631/printers/");
+// What preview mode offers instead of the system's print queues.
+const QStringList samplePrinters{QStringLiteral("Brother HL-L2350DW"),
+                                 QStringLiteral("Office LaserJet")};
 
 AppDelegate::Setup productionSetup() {
-    return {InstallTree::root(), QString(),
-            QCoreApplication::arguments().contains(QStringLiteral("--preview-settings")),
-            toolStepTimeLimit};
+    return {InstallTree::root(), QString(), QCoreApplication::arguments(), toolStepTimeLimit};
+}
+
+// An executable that cannot be read identifies no build, and neither does a
+// digest that failed: both leave the fingerprint empty, which is never authorized.
+QString fingerprintOf(const std::filesystem::path& root) {
+    if (root.empty() ||
+        !QFileInfo(QString::fromStdString((root / InstallTree::executable).string()))
+             .isReadable()) {
+        return {};
+    }
+    return buildFingerprint(root);
+}
+
+bool askBeforeDelivering(const QString& text, const QString& informativeText) {
+    QMessageBox box;
+    box.setWindowTitle(QStringLiteral("Quillo"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    // Printer names are the reader's own text: never let them pass for markup.
+    box.setInformativeText(Qt::convertFromPlainText(informativeText, Qt::WhiteSpaceNormal));
+    QPushButton* deliver = box.addButton(QStringLiteral("Deliver"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(deliver);
+    box.setEscapeButton(cancel);
+    box.show();
+    box.raise();
+    box.activateWindow();
+    box.exec();
+    return box.clickedButton() == deliver;
+}
+
+AppDelegate::Desktop systemDesktop() {
+    return {[](const QUrl& url) { QDesktopServices::openUrl(url); },
+            [](const QString& program) { QProcess::startDetached(program, {}); },
+            askBeforeDelivering};
+}
+
+// The drawn icon, marked as a mask so the desktop may recolour it; a theme
+// icon when it cannot be drawn (no SVG support installed).
+QIcon menuIcon() {
+    QIcon icon(QStringLiteral(":/quillo/MenuIcon.svg"));
+    if (icon.pixmap(QSize(18, 18)).isNull()) {
+        return QIcon::fromTheme(QStringLiteral("newspaper"),
+                                QIcon::fromTheme(QStringLiteral("x-office-document")));
+    }
+    icon.setIsMask(true);
+    return icon;
+}
+
+// Only a desktop that can show windows can show a tray item.
+bool platformShowsTrayItems() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
+}
+
+void bringToFront(QWidget* window) {
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+// The settings window. Without a tray item its header carries the tray's menu.
+std::unique_ptr<QWidget> createSettingsWindow(SettingsModel& form, QMenu* headerMenu) {
+    auto window = std::make_unique<SettingsWindow>(form);
+    window->view().setHeaderMenu(headerMenu);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        window->move(screen->availableGeometry().center() - window->rect().center());
+    }
+    return window;
+}
+
+// The issue file's name with its last extension replaced: issue-12.pdf gives
+// issue-12.preview.png.
+QString previewImagePath(const QString& pdf) {
+    std::filesystem::path image(pdf.toStdString());
+    image.replace_extension("preview.png");
+    return QString::fromStdString(image.string());
+}
+
+struct Secrets {
+    std::optional<QString> token;
+    std::optional<QString> webhook;
+};
+
+Secrets readSecrets(bool interactive) {
+    return {Vault::read(SecretAccount::printToken, interactive),
+            Vault::read(SecretAccount::einkWebhook, interactive)};
+}
+
+// A stored address opens only when it names its scheme: a bare word would
+// otherwise be taken for a local file.
+std::optional<QUrl> absoluteUrl(const QString& text) {
+    QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative()) {
+        return std::nullopt;
+    }
+    return url;
 }
 
 } // namespace
@@ -28,14 +156,165 @@ AppDelegate::Setup productionSetup() {
 AppDelegate::AppDelegate(QObject* parent) : AppDelegate(productionSetup(), parent) {}
 
 AppDelegate::AppDelegate(const Setup& setup, QObject* parent)
-    : QObject(parent), status_(QStringLiteral("Connect your newspaper in Settings")),
+    : QObject(parent), desktop(systemDesktop()),
+      status_(QStringLiteral("Connect your newspaper in Settings")),
       defaults_(setup.preferencesFile.isEmpty()
                     ? std::make_unique<Preferences>()
                     : std::make_unique<Preferences>(setup.preferencesFile)),
-      previewMode_(setup.previewMode), installRoot_(setup.installRoot),
-      toolStepTimeLimit_(setup.toolStepTimeLimit) {}
+      fingerprint_(fingerprintOf(setup.installRoot)),
+      arguments_(LaunchArguments::parse(setup.arguments)), previewMode_(arguments_.previewMode),
+      installRoot_(setup.installRoot), toolStepTimeLimit_(setup.toolStepTimeLimit),
+      printerListing_(setup.printerListing),
+      loginItem_(setup.autostartDirectory.isEmpty() ? LoginItem()
+                                                    : LoginItem(setup.autostartDirectory)) {
+    desktop.confirmTurnOn = [this](DeliveryDestination destination) {
+        return quillo::confirmTurnOn(settings_.get(), destination);
+    };
+    connect(&menu_, &StatusMenu::readLatestIssue, this, &AppDelegate::preview);
+    connect(&menu_, &StatusMenu::syncNow, this, &AppDelegate::syncNow);
+    connect(&menu_, &StatusMenu::showSettings, this, &AppDelegate::showSettings);
+    connect(&menu_, &StatusMenu::openSite, this, &AppDelegate::openSite);
+    connect(&menu_, &StatusMenu::quit, this, &AppDelegate::quit);
+}
 
 AppDelegate::~AppDelegate() = default;
+
+// The result comes back to the main thread by value. Whatever is still out at
+// exit is abandoned: the watcher goes with the delegate.
+template <typename Work, typename Done> void AppDelegate::inBackground(Work work, Done done) {
+    using Result = std::invoke_result_t<Work>;
+    auto* watcher = new QFutureWatcher<Result>(this);
+    ++tasksInFlight_;
+    connect(watcher, &QFutureWatcher<Result>::finished, this,
+            [this, watcher, done = std::move(done)] {
+                --tasksInFlight_;
+                done(watcher->result());
+                watcher->deleteLater();
+                restartWhenIdle();
+            });
+    watcher->setFuture(QtConcurrent::run(std::move(work)));
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    QApplication::setQuitOnLastWindowClosed(false);
+    // Watching starts before the tray is looked for, so a host that comes up
+    // in between is not missed.
+    if (!previewMode_ && platformShowsTrayItems()) {
+        trayHostWatcher_ = new TrayHostWatcher(this);
+        connect(trayHostWatcher_, &TrayHostWatcher::hostAppeared, this,
+                &AppDelegate::trayHostAppeared);
+    }
+    const bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    if (trayAvailable) {
+        showTrayItem();
+    }
+    refreshMenu();
+
+    defaults_->sync();
+    const LaunchPlan plan =
+        planLaunch(arguments_, {defaults_->boolean(PreferenceKey::didShowWelcome),
+                                defaults_->string(PreferenceKey::authorizedBuild), fingerprint_,
+                                trayAvailable});
+    if (previewMode_) {
+        status_ = QStringLiteral("Preview only \u00B7 no network, printing or uploads");
+        showSettings();
+        refreshMenu();
+        if (plan.snapshotPath) {
+            startSnapshot(*plan.snapshotPath);
+        }
+        return;
+    }
+    schedule();
+    if (plan.recordWelcome) {
+        defaults_->setBoolean(PreferenceKey::didShowWelcome, true);
+        defaults_->sync();
+    }
+    if (plan.showSettings) {
+        showSettings();
+    }
+    if (plan.unlockSilently) {
+        unlockSilently();
+    }
+}
+
+void AppDelegate::applicationShouldHandleReopen() {
+    showSettings();
+}
+
+void AppDelegate::showTrayItem() {
+    item_ = std::make_unique<QSystemTrayIcon>(menuIcon());
+    item_->setToolTip(QStringLiteral("Quillo \u00B7 Your newspaper, delivered."));
+    item_->setContextMenu(menu_.menu());
+    // Hosts that send a plain click rather than opening the menu themselves
+    // (KDE Plasma, XFCE). Wayland gives a parentless menu no place to open,
+    // so there the click brings up the settings instead.
+    connect(item_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason != QSystemTrayIcon::Trigger) {
+                    return;
+                }
+                if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+                    menu_.menu()->popup(QCursor::pos());
+                } else {
+                    showSettings();
+                }
+            });
+    item_->show();
+    delete trayHostWatcher_;
+    trayHostWatcher_ = nullptr;
+}
+
+void AppDelegate::schedule() {
+    timer_ = new QTimer(this);
+    timer_->setTimerType(Qt::VeryCoarseTimer);
+    timer_->setInterval(scheduleInterval);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        defaults_->sync();
+        runAgent(defaults_->boolean(PreferenceKey::automatic));
+    });
+    timer_->start();
+}
+
+void AppDelegate::unlockSilently() {
+    inBackground([] { return readSecrets(false); },
+                 [this](const Secrets& secrets) {
+                     unlockedToken_ = secrets.token;
+                     unlockedWebhook_ = secrets.webhook;
+                     defaults_->sync();
+                     status_ = !unlockedToken_
+                                   ? QStringLiteral("Authorize your connection in Settings")
+                               : defaults_->boolean(PreferenceKey::automatic)
+                                   ? QStringLiteral("Connected \u00B7 automatic delivery on")
+                                   : QStringLiteral("Connected \u00B7 automatic delivery off");
+                     refreshMenu();
+                     if (unlockedToken_) {
+                         runAgent(false);
+                     }
+                 });
+}
+
+void AppDelegate::startSnapshot(const QString& path) {
+    form_.setKeySaved(true);
+    form_.setConnected(true);
+    form_.setAutomatic(true);
+    form_.setLaunchAtLogin(true);
+    form_.setPrinter(form_.printers().isEmpty() ? QString() : form_.printers().first());
+    form_.setStatus(QStringLiteral("Last issue printed at 6:31 AM"));
+    QTimer::singleShot(1500, this, [this, path] {
+        bool written = false;
+        if (settings_) {
+            if (QWidget* focused = settings_->focusWidget()) {
+                focused->clearFocus();
+            }
+            written = settings_->grab().save(path, "PNG");
+        }
+        // A script that asked for a picture must learn that it got none.
+        if (!written) {
+            std::fprintf(stderr, "Could not write the snapshot to %s\n", qPrintable(path));
+        }
+        QCoreApplication::exit(written ? 0 : 1);
+    });
+}
 
 std::optional<QString> AppDelegate::cachedPDF() const {
     defaults_->sync();
@@ -81,21 +360,16 @@ void AppDelegate::runAgent(bool delivery) {
                        : QStringLiteral("Checking for a new issue\u2026");
     refreshMenu();
 
-    // The watcher dies with the delegate, so a run still in flight at exit is
-    // simply abandoned.
-    auto* watcher = new QFutureWatcher<QString>(this);
-    connect(watcher, &QFutureWatcher<QString>::finished, this, [this, watcher] {
-        finishRun(watcher->result());
-        watcher->deleteLater();
-    });
-    watcher->setFuture(QtConcurrent::run([settings, limit = toolStepTimeLimit_] {
-        // Whatever happens, the run must end in a line, or busy stays set for good.
-        try {
-            return performRun(settings, limit);
-        } catch (const std::exception& error) {
-            return QString::fromUtf8(error.what());
-        }
-    }));
+    inBackground(
+        [settings, limit = toolStepTimeLimit_] {
+            // Whatever happens, the run must end in a line, or busy stays set for good.
+            try {
+                return performRun(settings, limit);
+            } catch (const std::exception& error) {
+                return QString::fromUtf8(error.what());
+            }
+        },
+        [this](const QString& resultLine) { finishRun(resultLine); });
 }
 
 void AppDelegate::finishRun(const QString& resultLine) {
@@ -105,7 +379,298 @@ void AppDelegate::finishRun(const QString& resultLine) {
 }
 
 void AppDelegate::refreshMenu() {
+    menu_.show({status_, busy_, unlockedToken_.has_value(), cachedPDF().has_value()});
+    form_.setStatus(status_);
+    form_.setConnected(unlockedToken_.has_value());
     emit statusChanged(status_);
+}
+
+void AppDelegate::syncNow() {
+    if (previewMode_) {
+        return;
+    }
+    defaults_->sync();
+    const DeliveryDestination destination = defaults_->destination();
+    QStringList paragraphs;
+    if (prints(destination)) {
+        const QString printer = defaults_->string(PreferenceKey::printer).value_or(QString());
+        if (printer.isEmpty()) {
+            showSettings();
+            return;
+        }
+        paragraphs.append(QStringLiteral("Print one copy to %1, up to %2 US Letter pages. "
+                                         "Previously printed issues are not printed twice.")
+                              .arg(printer)
+                              .arg(defaults_->effectivePageCount()));
+    }
+    if (displays(destination)) {
+        if (!unlockedWebhook_) {
+            showSettings();
+            return;
+        }
+        paragraphs.append(QStringLiteral(
+            "Upload a monochrome image of the front page to TRMNL\u2019s cloud. It may include "
+            "private issue content. The display updates on its next Wi-Fi refresh. Remaining "
+            "pages stay in the PDF."));
+    }
+    if (desktop.confirmDelivery(QStringLiteral("Deliver your latest newspaper?"),
+                                paragraphs.join(QStringLiteral("\n\n")))) {
+        runAgent(true);
+    }
+    // A tray host that appeared while the question was open.
+    restartWhenIdle();
+}
+
+void AppDelegate::preview() {
+    if (const auto pdf = cachedPDF()) {
+        desktop.open(QUrl::fromLocalFile(*pdf));
+    }
+}
+
+void AppDelegate::previewDisplay() {
+    const auto pdf = cachedPDF();
+    if (!pdf) {
+        status_ = QStringLiteral("Check for an issue first");
+        refreshMenu();
+        return;
+    }
+    const QString image = previewImagePath(*pdf);
+    inBackground(
+        [pdf = *pdf, image, model = form_.display()]() -> std::optional<QString> {
+            try {
+                DisplayRenderer::render(pdf.toStdString(), image.toStdString(), model);
+                return std::nullopt;
+            } catch (const std::exception& error) {
+                return QString::fromUtf8(error.what());
+            }
+        },
+        [this, image](const std::optional<QString>& failure) {
+            if (failure) {
+                status_ = *failure;
+                refreshMenu();
+            } else {
+                desktop.open(QUrl::fromLocalFile(image));
+            }
+        });
+}
+
+void AppDelegate::openSite() {
+    defaults_->sync();
+    if (const auto site = absoluteUrl(defaults_->origin())) {
+        desktop.open(*site);
+    }
+}
+
+void AppDelegate::openNewsroom() {
+    defaults_->sync();
+    if (const auto newsroom = absoluteUrl(defaults_->origin() + QStringLiteral("/onboarding"))) {
+        desktop.open(*newsroom);
+    }
+}
+
+void AppDelegate::openDisplayGuide() {
+    desktop.open(QUrl(displayGuide));
+}
+
+void AppDelegate::openQueue() {
+    const QString printSettings =
+        QStandardPaths::findExecutable(QStringLiteral("system-config-printer"));
+    if (!printSettings.isEmpty()) {
+        desktop.start(printSettings);
+    } else {
+        desktop.open(QUrl(cupsPrinters));
+    }
+}
+
+void AppDelegate::quit() {
+    QCoreApplication::quit();
+}
+
+void AppDelegate::showSettings() {
+    if (!settings_) {
+        fillForm();
+        installFormActions();
+        // The preview is a picture of the window as a tray desktop shows it.
+        settings_ = createSettingsWindow(form_, item_ || previewMode_ ? nullptr : menu_.menu());
+    }
+    bringToFront(settings_.get());
+}
+
+void AppDelegate::failSave(const QString& message) {
+    status_ = message;
+    refreshMenu();
+}
+
+// Nothing written before a failure is undone; the checks come first, so a
+// refused form writes nothing at all.
+void AppDelegate::saveSettings() {
+    if (previewMode_) {
+        failSave(SaveMessage::previewOnly);
+        return;
+    }
+    if (busy_) {
+        return;
+    }
+    const auto checked = checkSave({form_.origin(), form_.destination(), form_.display(),
+                                    form_.webhook(), form_.key(), form_.maxPages(), form_.printer(),
+                                    form_.automatic(), unlockedWebhook_, unlockedToken_});
+    if (const auto* refusal = std::get_if<SaveRefusal>(&checked)) {
+        failSave(refusal->message);
+        return;
+    }
+    const auto& save = std::get<ValidatedSave>(checked);
+    defaults_->sync();
+    if (needsTurnOnConfirmation(save, StoredDelivery::read(*defaults_)) &&
+        !desktop.confirmTurnOn(save.destination)) {
+        return;
+    }
+
+    if (!save.typedKey.isEmpty()) {
+        try {
+            Vault::save(save.typedKey, SecretAccount::printToken);
+        } catch (const VaultError& error) {
+            failSave(couldNotSave(QString::fromUtf8(error.what())));
+            return;
+        }
+        unlockedToken_ = save.typedKey;
+        if (!fingerprint_.isEmpty()) {
+            defaults_->setString(PreferenceKey::authorizedBuild, fingerprint_);
+        }
+        form_.setKey(QString());
+        form_.setKeySaved(true);
+        form_.setReplacingKey(false);
+        form_.setNeedsUnlock(false);
+    }
+    if (!save.typedWebhook.isEmpty()) {
+        try {
+            Vault::save(save.typedWebhook, SecretAccount::einkWebhook);
+        } catch (const VaultError& error) {
+            defaults_->sync();
+            failSave(couldNotSave(QString::fromUtf8(error.what())));
+            return;
+        }
+        unlockedWebhook_ = save.typedWebhook;
+        form_.setWebhook(QString());
+        form_.setWebhookSaved(true);
+    }
+
+    defaults_->setString(PreferenceKey::origin, save.origin);
+    defaults_->setString(PreferenceKey::destination,
+                         QString::fromLatin1(rawValue(save.destination)));
+    defaults_->setString(PreferenceKey::displayModel, QString::fromLatin1(rawValue(save.display)));
+    if (!save.printer.isEmpty()) {
+        defaults_->setString(PreferenceKey::printer, save.printer);
+    }
+    defaults_->setInteger(PreferenceKey::maxPages, save.pageCount);
+    defaults_->setBoolean(PreferenceKey::automatic, save.automatic);
+    // A settings file that cannot be written must not read as saved.
+    if (!defaults_->sync()) {
+        failSave(couldNotSave(QStringLiteral("%1 cannot be written").arg(defaults_->filePath())));
+        return;
+    }
+
+    try {
+        const bool enabled = loginItem_.isEnabled();
+        if (form_.launchAtLogin() && !enabled) {
+            loginItem_.registerItem(
+                QString::fromStdString((installRoot_ / InstallTree::executable).string()));
+        } else if (!form_.launchAtLogin() && enabled) {
+            loginItem_.unregisterItem();
+        }
+    } catch (const LoginItemError& error) {
+        failSave(couldNotSave(error.description()));
+        return;
+    }
+
+    status_ = savedStatus(save.automatic);
+    refreshMenu();
+    runAgent(false);
+}
+
+void AppDelegate::fillForm() {
+    defaults_->sync();
+    const QStringList printers = previewMode_ ? samplePrinters : listPrinters(printerListing_);
+    const QString storedPrinter = defaults_->string(PreferenceKey::printer).value_or(QString());
+    form_.setPrinters(printers);
+    form_.setPrinter(printers.contains(storedPrinter) ? storedPrinter : QString());
+    form_.setDestination(defaults_->destination());
+    form_.setMaxPages(defaults_->effectivePageCount());
+    form_.setDisplay(defaults_->displayModel());
+    const bool keySaved =
+        unlockedToken_.has_value() || defaults_->string(PreferenceKey::authorizedBuild).has_value();
+    form_.setKeySaved(keySaved);
+    form_.setNeedsUnlock(!unlockedToken_ && keySaved);
+    form_.setWebhookSaved(unlockedWebhook_.has_value());
+    form_.setAutomatic(defaults_->boolean(PreferenceKey::automatic));
+    form_.setLaunchAtLogin(loginItem_.isEnabled());
+    form_.setOrigin(defaults_->origin());
+    form_.setStatus(status_);
+    form_.setConnected(unlockedToken_.has_value());
+}
+
+// The form lives as long as the delegate, but an action copied out of it
+// must never reach a delegate that is gone.
+void AppDelegate::installFormActions() {
+    const QPointer<AppDelegate> self(this);
+    const auto forward = [self](void (AppDelegate::*action)()) {
+        return [self, action] {
+            if (self) {
+                (self->*action)();
+            }
+        };
+    };
+    form_.save = forward(&AppDelegate::saveSettings);
+    form_.unlock = forward(&AppDelegate::authorizeKey);
+    form_.openNewsroom = forward(&AppDelegate::openNewsroom);
+    form_.openDisplayGuide = forward(&AppDelegate::openDisplayGuide);
+    form_.previewDisplay = forward(&AppDelegate::previewDisplay);
+    form_.openQueue = forward(&AppDelegate::openQueue);
+}
+
+void AppDelegate::authorizeKey() {
+    if (previewMode_ || busy_) {
+        return;
+    }
+    status_ = QStringLiteral("Waiting for keyring approval\u2026");
+    refreshMenu();
+    inBackground([] { return readSecrets(true); },
+                 [this](const Secrets& secrets) {
+                     unlockedToken_ = secrets.token;
+                     unlockedWebhook_ = secrets.webhook;
+                     if (unlockedToken_ && !fingerprint_.isEmpty()) {
+                         defaults_->setString(PreferenceKey::authorizedBuild, fingerprint_);
+                         defaults_->sync();
+                     }
+                     form_.setKeySaved(unlockedToken_.has_value());
+                     form_.setNeedsUnlock(false);
+                     form_.setWebhookSaved(unlockedWebhook_.has_value());
+                     status_ = unlockedToken_ ? QStringLiteral("Connection authorized")
+                                              : QStringLiteral("Add your delivery key");
+                     refreshMenu();
+                     if (unlockedToken_) {
+                         runAgent(false);
+                     }
+                 });
+}
+
+void AppDelegate::trayHostAppeared() {
+    if (item_) {
+        return;
+    }
+    restartPending_ = true;
+    restartWhenIdle();
+}
+
+// Qt decides once per process whether a tray exists, so showing the item
+// takes a new process. A run or a read in flight, or an open question, is
+// allowed to finish first.
+void AppDelegate::restartWhenIdle() {
+    if (!restartPending_ || hasWorkInFlight() || QApplication::activeModalWidget() != nullptr) {
+        return;
+    }
+    restartPending_ = false;
+    defaults_->sync();
+    emit restartRequested(settings_ && settings_->isVisible());
 }
 
 } // namespace quillo

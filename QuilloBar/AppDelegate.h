@@ -1,17 +1,30 @@
 #pragma once
 
+#include "QuilloBar/Launch.h"
+#include "QuilloBar/LoginItem.h"
+#include "QuilloBar/PrinterList.h"
+#include "QuilloBar/SettingsModel.h"
+#include "QuilloBar/StatusMenu.h"
 #include "agent/DeliveryRun.h"
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+
+class QSystemTrayIcon;
+class QTimer;
+class QUrl;
+class QWidget;
 
 namespace quillo {
 
 class Preferences;
+class TrayHostWatcher;
 
 // The hub of the tray application: owns all mutable state, on the main thread.
 // Blocking work runs on the thread pool and hands its result back here.
@@ -24,8 +37,24 @@ public:
         std::filesystem::path installRoot;
         // The user's own store when empty.
         QString preferencesFile;
-        bool previewMode = false;
+        // The process arguments, which choose preview mode and the launch window.
+        QStringList arguments;
         std::chrono::milliseconds toolStepTimeLimit = quillo::toolStepTimeLimit;
+        // The program that lists the print queues.
+        QString printerListing = systemPrinterListing;
+        // The reader's autostart folder when empty.
+        QString autostartDirectory;
+    };
+
+    // How the delegate reaches the desktop: opening files and addresses,
+    // starting programs, and asking before a delivery. Tests replace them.
+    struct Desktop {
+        std::function<void(const QUrl&)> open;
+        std::function<void(const QString& program)> start;
+        // True when the reader chose to deliver.
+        std::function<bool(const QString& text, const QString& informativeText)> confirmDelivery;
+        // True when the reader chose to turn automatic delivery on.
+        std::function<bool(DeliveryDestination destination)> confirmTurnOn;
     };
 
     // The running install tree, the user's preferences and the process arguments.
@@ -37,18 +66,34 @@ public:
     AppDelegate(AppDelegate&&) = delete;
     AppDelegate& operator=(AppDelegate&&) = delete;
 
+    Desktop desktop;
+
     [[nodiscard]] bool busy() const { return busy_; }
     [[nodiscard]] const QString& status() const { return status_; }
     [[nodiscard]] Preferences& defaults() const { return *defaults_; }
     [[nodiscard]] bool previewMode() const { return previewMode_; }
+    [[nodiscard]] const QString& fingerprint() const { return fingerprint_; }
     [[nodiscard]] const std::optional<QString>& unlockedToken() const { return unlockedToken_; }
     [[nodiscard]] const std::optional<QString>& unlockedWebhook() const { return unlockedWebhook_; }
     void setUnlockedToken(const std::optional<QString>& token) { unlockedToken_ = token; }
     void setUnlockedWebhook(const std::optional<QString>& webhook) { unlockedWebhook_ = webhook; }
+    [[nodiscard]] SettingsModel& form() { return form_; }
+    [[nodiscard]] const StatusMenu& menu() const { return menu_; }
+    [[nodiscard]] QSystemTrayIcon* trayIcon() const { return item_.get(); }
+    [[nodiscard]] QWidget* settingsWindow() const { return settings_.get(); }
+    [[nodiscard]] const QTimer* timer() const { return timer_; }
+
+    // A delivery run, a keyring read or a preview render has not come back yet.
+    [[nodiscard]] bool hasWorkInFlight() const { return tasksInFlight_ > 0; }
 
     // The cached newest issue for the stored origin and the unlocked key, read
     // afresh on every call.
     [[nodiscard]] std::optional<QString> cachedPDF() const;
+
+    // The tray item, the schedule, the launch window and the launch-time unlock.
+    void applicationDidFinishLaunching();
+    // Launching the running agent again shows its settings.
+    void applicationShouldHandleReopen();
 
     // Starts one delivery run, or a check only when `delivery` is false.
     // Returns at once; a trigger while a run is in flight is dropped.
@@ -57,22 +102,60 @@ public:
     // Called after every change of the status line.
     void refreshMenu();
 
+    // The menu's and the settings form's actions.
+    void syncNow();
+    void preview();
+    void previewDisplay();
+    void openSite();
+    void openDisplayGuide();
+    void openQueue();
+    void quit();
+    void showSettings();
+    void saveSettings();
+    void authorizeKey();
+
 signals:
     void statusChanged(const QString& status);
+    // A tray host appeared after a launch without one and nothing is in
+    // flight: the process should start again in place to show its tray item.
+    void restartRequested(bool settingsVisible);
 
 private:
     [[nodiscard]] RunSettings runSettings(bool delivery) const;
+    template <typename Work, typename Done> void inBackground(Work work, Done done);
     void finishRun(const QString& resultLine);
+    void showTrayItem();
+    void schedule();
+    void unlockSilently();
+    void startSnapshot(const QString& path);
+    void fillForm();
+    void failSave(const QString& message);
+    void installFormActions();
+    void openNewsroom();
+    void trayHostAppeared();
+    void restartWhenIdle();
 
+    StatusMenu menu_;
+    std::unique_ptr<QSystemTrayIcon> item_;
+    QTimer* timer_ = nullptr;
     bool busy_ = false;
     QString status_;
+    SettingsModel form_;
+    std::unique_ptr<QWidget> settings_;
     std::unique_ptr<Preferences> defaults_;
+    QString fingerprint_;
+    LaunchArguments arguments_;
     bool previewMode_ = false;
     std::optional<QString> unlockedToken_;
     std::optional<QString> unlockedWebhook_;
 
     std::filesystem::path installRoot_;
     std::chrono::milliseconds toolStepTimeLimit_;
+    QString printerListing_;
+    LoginItem loginItem_;
+    int tasksInFlight_ = 0;
+    TrayHostWatcher* trayHostWatcher_ = nullptr;
+    bool restartPending_ = false;
 };
 
 } // namespace quillo

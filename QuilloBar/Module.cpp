@@ -7,7 +7,12 @@
 namespace quillo {
 
 Module::Module(std::string_view relativePath) {
-    const auto path = InstallTree::root() / relativePath;
+    const auto root = InstallTree::root();
+    if (root.empty()) {
+        error_ = "the install folder cannot be found";
+        return;
+    }
+    const auto path = root / relativePath;
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
         const char* reason = dlerror();

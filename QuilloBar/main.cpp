@@ -39,6 +39,13 @@ int runApplication(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Modules and the companion tool are found from the install root; without
+    // it they would be looked up relative to wherever the program was started.
+    if (quillo::InstallTree::root().empty()) {
+        std::fputs("Quillo cannot find its install folder: /proc/self/exe is unreadable.\n",
+                   stderr);
+        return 1;
+    }
     if (hasArgument(argc, argv, "--render-display-stdin")) {
         return quillo::runRenderMode();
     }

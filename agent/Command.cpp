@@ -159,23 +159,35 @@ bool readToEnd(int descriptor, QByteArray& bytes,
     }
 }
 
+enum class Wait { exited, deadlinePassed, statusUnknown };
+
 // A child may close its output and keep running; with a deadline the wait is
-// bounded too. False when the deadline came first.
-bool waitForExit(pid_t child, int& waitStatus,
+// bounded too. A wait that fails for any reason but a signal (the child was
+// reaped elsewhere, SIGCHLD is ignored) leaves the status unknown, which must
+// never read as success.
+Wait waitForExit(pid_t child, int& waitStatus,
                  std::optional<std::chrono::steady_clock::time_point> deadline) {
     if (!deadline) {
-        while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
+        for (;;) {
+            if (::waitpid(child, &waitStatus, 0) == child) {
+                return Wait::exited;
+            }
+            if (errno != EINTR) {
+                return Wait::statusUnknown;
+            }
         }
-        return true;
     }
     auto nap = std::chrono::microseconds(200);
     for (;;) {
         const pid_t reaped = ::waitpid(child, &waitStatus, WNOHANG);
-        if (reaped == child || (reaped < 0 && errno != EINTR)) {
-            return true;
+        if (reaped == child) {
+            return Wait::exited;
+        }
+        if (reaped < 0 && errno != EINTR) {
+            return Wait::statusUnknown;
         }
         if (std::chrono::steady_clock::now() >= *deadline) {
-            return false;
+            return Wait::deadlinePassed;
         }
         std::this_thread::sleep_for(nap);
         nap = std::min<std::chrono::microseconds>(nap * 2, std::chrono::milliseconds(20));
@@ -249,18 +261,19 @@ CommandResult command(const QString& path, const QStringList& arguments,
     writeEnd.reset();
 
     QByteArray bytes;
-    bool inTime = readToEnd(readEnd.get(), bytes, deadline);
+    const bool readInTime = readToEnd(readEnd.get(), bytes, deadline);
     readEnd.reset();
     int waitStatus = 0;
-    inTime = inTime && waitForExit(child, waitStatus, deadline);
-    if (!inTime) {
+    Wait wait = readInTime ? waitForExit(child, waitStatus, deadline) : Wait::deadlinePassed;
+    const bool deadlinePassed = wait == Wait::deadlinePassed;
+    if (deadlinePassed) {
         // The group outlives its leader until the leader is reaped, so this
         // reaches grandchildren too.
         ::kill(-child, SIGKILL);
-        while (::waitpid(child, &waitStatus, 0) < 0 && errno == EINTR) {
-        }
+        wait = waitForExit(child, waitStatus, std::nullopt);
     }
-    return {exitStatusOf(waitStatus), decodedUtf8(bytes), !inTime};
+    const int exitStatus = wait == Wait::exited ? exitStatusOf(waitStatus) : 1;
+    return {exitStatus, decodedUtf8(bytes), deadlinePassed};
 }
 
 } // namespace quillo

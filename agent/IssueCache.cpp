@@ -1,6 +1,6 @@
 #include "agent/IssueCache.h"
 
-#include "store/Sha256.h"
+#include "kit/FeedKey.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,25 +9,9 @@
 #include <QJsonObject>
 
 namespace quillo {
-namespace {
-
-QString withoutSurroundingSlashes(const QString& origin) {
-    qsizetype start = 0;
-    qsizetype end = origin.size();
-    while (start < end && origin.at(start) == QLatin1Char('/')) {
-        ++start;
-    }
-    while (end > start && origin.at(end - 1) == QLatin1Char('/')) {
-        --end;
-    }
-    return origin.sliced(start, end - start);
-}
-
-} // namespace
-
 QString feedKey(const QString& origin, const QString& deliveryKey) {
-    const QString material = withoutSurroundingSlashes(origin) + QLatin1Char('\n') + deliveryKey;
-    return sha256Hex(material.toUtf8());
+    return QString::fromStdString(
+        feedKey(origin.toUtf8().toStdString(), deliveryKey.toUtf8().toStdString()));
 }
 
 QString feedDirectory(const QString& home, const QString& origin, const QString& deliveryKey) {

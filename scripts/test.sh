@@ -2,16 +2,27 @@
 # On a fresh Debian 12 machine: installs what is missing, builds, and runs every
 # test inside a private D-Bus session with a real gnome-keyring-daemon, a
 # throw-away home and Qt's offscreen platform, so no test touches this
-# machine's own keyring or preferences.
+# machine's own keyring or preferences. The tray tests get an Xvfb display of
+# their own through QUILLO_TEST_DISPLAY.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
 
 sandbox=$(mktemp -d /tmp/quillo-tests.XXXXXX)
-trap 'rm -rf "$sandbox"' EXIT
+xvfb=""
+trap '[ -z "$xvfb" ] || kill "$xvfb" 2>/dev/null; rm -rf "$sandbox"' EXIT
 mkdir -p "$sandbox/home" "$sandbox/runtime"
 chmod 700 "$sandbox/runtime"
+
+# Xvfb writes its display number once it accepts clients.
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1280x800x24 3>"$sandbox/display" 2>/dev/null &
+xvfb=$!
+for _ in $(seq 100); do
+    [ -s "$sandbox/display" ] && break
+    sleep 0.1
+done
+[ -s "$sandbox/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
 
 env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY \
     HOME="$sandbox/home" \
@@ -20,5 +31,6 @@ env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY \
     XDG_CACHE_HOME="$sandbox/home/.cache" \
     XDG_RUNTIME_DIR="$sandbox/runtime" \
     QT_QPA_PLATFORM=offscreen \
+    QUILLO_TEST_DISPLAY=":$(head -n1 "$sandbox/display")" \
     dbus-run-session -- scripts/with-keyring.sh \
     ctest --test-dir build --output-on-failure -j "$(nproc)" "$@"

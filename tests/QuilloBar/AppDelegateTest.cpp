@@ -1,15 +1,29 @@
 // What belongs to the delegate: when a run may start, the status lines, the
 // settings snapshot, one run at a time, the cut result line, the step time
-// limit and cachedPDF. The run's own result lines are DeliveryRunTest's.
+// limit, cachedPDF, the launch against the real keyring, the schedule, key
+// authorization, the deliver-now question and the preview actions.
+// The run's own result lines are DeliveryRunTest's.
 #include "QuilloBar/AppDelegate.h"
 
 #include "agent/Command.h"
 #include "agent/IssueCache.h"
 #include "store/Preferences.h"
+#include "store/Vault.h"
 #include "tests/agent/FakeCompanionTool.h"
 #include "tests/support/FixturePdf.h"
+#include "tests/support/PngFrame.h"
+#include "tests/support/QuilloBarProcess.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QLabel>
+#include <QLineEdit>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+#include <algorithm>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -22,20 +36,58 @@ using namespace std::chrono_literals;
 const QString connect = QStringLiteral("Connect your newspaper in Settings");
 const QString checking = QStringLiteral("Checking for a new issue\u2026");
 const QString readyOff = QStringLiteral("Latest issue ready \u00B7 automatic delivery off");
+const QString readyOn = QStringLiteral("Latest issue ready \u00B7 automatic delivery on");
 const QString download = QStringLiteral("download");
+const QString hook = QStringLiteral("https://trmnl.example/hook");
+
+// Replaces what the test session's keyring holds for the two accounts.
+void storeSecrets(const std::optional<QString>& token, const std::optional<QString>& webhook) {
+    const QString service = QString::fromUtf8(vaultService.data(), vaultService.size());
+    for (const auto& [account, value] : {std::pair{QString(SecretAccount::printToken), token},
+                                         std::pair{QString(SecretAccount::einkWebhook), webhook}}) {
+        testing::runProgram(QStringLiteral("secret-tool"),
+                            {"clear", "service", service, "account", account}, {});
+        if (value) {
+            Vault::save(*value, account);
+        }
+    }
+}
 
 class AppDelegateTest : public ::testing::Test {
 protected:
-    void SetUp() override { makeDelegate(); }
+    void SetUp() override {
+        // An executable of its own, so the build has a fingerprint to authorize.
+        QDir(tool.installRoot()).mkpath(QStringLiteral("bin"));
+        testing::writeFile(tool.installRoot() + QStringLiteral("/bin/quillo-bar"), "a build");
+        testing::writeFile(printerListing, "#!/bin/sh\necho 'printer Office is idle.'\n"
+                                           "echo 'printer Kitchen is idle.'\n");
+        QFile::setPermissions(printerListing, QFile::ReadOwner | QFile::ExeOwner);
+        makeDelegate();
+    }
 
-    void makeDelegate(bool previewMode = false,
+    void makeDelegate(const QStringList& arguments = {},
                       std::chrono::milliseconds limit = quillo::toolStepTimeLimit) {
         delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Setup{tool.installRoot().toStdString(),
-                               preferences.filePath(QStringLiteral("p.ini")), previewMode, limit});
+            AppDelegate::Setup{tool.installRoot().toStdString(), preferencesFile, arguments, limit,
+                               printerListing, preferences.filePath(QStringLiteral("autostart"))});
         statuses.clear();
+        opened.clear();
+        questions.clear();
         QObject::connect(delegate.get(), &AppDelegate::statusChanged,
                          [this](const QString& status) { statuses.append(status); });
+        delegate->desktop = {[this](const QUrl& url) { opened.append(url.toString()); },
+                             [this](const QString& program) { opened.append(program); },
+                             [this](const QString& text, const QString& informativeText) {
+                                 questions.append(text + u'|' + informativeText);
+                                 return deliver;
+                             }};
+    }
+
+    // Stored settings, written as another process would before a launch.
+    template <typename Write> void store(Write write) const {
+        Preferences stored(preferencesFile);
+        write(stored);
+        stored.sync();
     }
 
     void answerWithIssue() const {
@@ -50,18 +102,30 @@ protected:
         ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
     }
 
+    // Waits until every run, keyring read and render has come back.
+    void settle() const {
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->hasWorkInFlight(); }, 20000));
+    }
+
     [[nodiscard]] Preferences& defaults() const { return delegate->defaults(); }
 
     testing::FakeCompanionTool tool;
     QTemporaryDir preferences;
+    QString preferencesFile = preferences.filePath(QStringLiteral("p.ini"));
+    QString printerListing = preferences.filePath(QStringLiteral("lpstat"));
     std::unique_ptr<AppDelegate> delegate;
     QStringList statuses;
+    QStringList opened;
+    QStringList questions;
+    bool deliver = false;
 };
 
 TEST_F(AppDelegateTest, NoRunInPreviewModeOrWithoutADeliveryKey) {
-    for (const auto& [previewMode, token] : std::vector<std::pair<bool, std::optional<QString>>>{
-             {true, QStringLiteral("key")}, {false, std::nullopt}, {false, QString()}}) {
-        makeDelegate(previewMode);
+    const QStringList preview{QStringLiteral("--preview-settings")};
+    for (const auto& [arguments, token] :
+         std::vector<std::pair<QStringList, std::optional<QString>>>{
+             {preview, QStringLiteral("key")}, {{}, std::nullopt}, {{}, QString()}}) {
+        makeDelegate(arguments);
         delegate->setUnlockedToken(token);
         delegate->runAgent(false);
         delegate->runAgent(true);
@@ -81,7 +145,6 @@ TEST_F(AppDelegateTest, DeliveringRunNeedsTheDevicesOfItsDestination) {
         bool starts;
     };
     const QString office = QStringLiteral("Office");
-    const QString hook = QStringLiteral("https://trmnl.example/hook");
     const std::vector<Case> cases{
         {"printer", std::nullopt, hook, false},     {"printer", QString(), hook, false},
         {"printer", office, std::nullopt, true},    {"display", std::nullopt, std::nullopt, false},
@@ -171,7 +234,7 @@ TEST_F(AppDelegateTest, ResultLineIsCutToFourHundredCharacters) {
 }
 
 TEST_F(AppDelegateTest, HungToolEndsTheRunAtTheTimeLimit) {
-    makeDelegate(false, 300ms);
+    makeDelegate({}, 300ms);
     tool.hang(download);
     delegate->setUnlockedToken(QStringLiteral("key"));
     run(false);
@@ -197,6 +260,311 @@ TEST_F(AppDelegateTest, CachedPdfFollowsTheUnlockedKeyAndTheStoredOrigin) {
     delegate->setUnlockedToken(QStringLiteral("another key"));
     EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
     qputenv("HOME", savedHome);
+}
+
+// Against the test session's keyring: the unlock at launch happens only for
+// the authorized build, and every status change reaches the menu. Columns:
+// welcome shown, build authorized, key stored, the statuses that follow.
+TEST_F(AppDelegateTest, LaunchUnlocksOnlyTheAuthorizedBuild) {
+    const QString connected = QStringLiteral("Connected \u00B7 automatic delivery on");
+    const QString authorize = QStringLiteral("Authorize your connection in Settings");
+    const std::vector<std::tuple<bool, bool, bool, QStringList>> cases{
+        {false, false, true, {connect}},
+        {true, false, true, {connect}},
+        {true, true, true, {connect, connected, checking, readyOn}},
+        {true, true, false, {connect, authorize}},
+    };
+    answerWithIssue();
+    for (const auto& [welcomed, authorized, keyStored, expected] : cases) {
+        SCOPED_TRACE(expected.join(u',').toStdString());
+        storeSecrets(keyStored ? std::optional(QStringLiteral("key")) : std::nullopt, {});
+        const QString build = authorized ? delegate->fingerprint() : QStringLiteral("earlier");
+        store([&, welcomed = welcomed](Preferences& stored) {
+            stored.setBoolean(PreferenceKey::didShowWelcome, welcomed);
+            stored.setString(PreferenceKey::authorizedBuild, build);
+            stored.setBoolean(PreferenceKey::automatic, true);
+        });
+        makeDelegate();
+        delegate->applicationDidFinishLaunching();
+        settle();
+        EXPECT_EQ(statuses, expected);
+        EXPECT_TRUE(defaults().boolean(PreferenceKey::didShowWelcome));
+        // Offscreen there is no tray, so the window stands in for it.
+        EXPECT_TRUE(delegate->settingsWindow()->isVisible());
+        EXPECT_EQ(delegate->timer()->interval(), 300'000);
+        EXPECT_TRUE(delegate->timer()->isActive());
+    }
+    EXPECT_EQ(tool.calls(), QStringList{download});
+}
+
+// Only the key decides; a request while a run is in flight or in preview
+// mode changes nothing at all.
+TEST_F(AppDelegateTest, AuthorizationRecordsTheBuildOnlyWhenTheKeyIsRead) {
+    const QString waiting = QStringLiteral("Waiting for keyring approval\u2026");
+    const QString missing = QStringLiteral("Add your delivery key");
+    const std::vector<std::tuple<std::optional<QString>, std::optional<QString>, QStringList>>
+        cases{
+            {QStringLiteral("key"), hook, {waiting, "Connection authorized", checking, readyOff}},
+            {std::nullopt, std::nullopt, {waiting, missing}},
+            {std::nullopt, hook, {waiting, missing}},
+        };
+    answerWithIssue();
+    for (const auto& [token, webhook, expected] : cases) {
+        SCOPED_TRACE(expected.join(u',').toStdString());
+        storeSecrets(token, webhook);
+        store([](Preferences& stored) {
+            stored.setString(PreferenceKey::authorizedBuild, QStringLiteral("earlier"));
+        });
+        makeDelegate();
+        delegate->showSettings();
+        SettingsModel& form = delegate->form();
+        EXPECT_TRUE(form.needsUnlock());
+        form.unlock();
+        settle();
+        EXPECT_EQ(statuses, expected);
+        EXPECT_EQ(defaults().string(PreferenceKey::authorizedBuild),
+                  token ? delegate->fingerprint() : QStringLiteral("earlier"));
+        EXPECT_EQ(delegate->unlockedWebhook(), webhook);
+        EXPECT_EQ(std::tuple(form.keySaved(), form.needsUnlock(), form.webhookSaved()),
+                  std::tuple(token.has_value(), false, webhook.has_value()));
+    }
+
+    storeSecrets(QStringLiteral("new key"), hook);
+    tool.hold(download);
+    delegate->setUnlockedToken(QStringLiteral("old key"));
+    delegate->runAgent(false);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.calls().size() == 2; }, 20000));
+    statuses.clear();
+    delegate->authorizeKey();
+    tool.release();
+    settle();
+    EXPECT_EQ(statuses, QStringList{readyOff});
+    EXPECT_EQ(delegate->unlockedToken(), QStringLiteral("old key"));
+    EXPECT_EQ(defaults().string(PreferenceKey::authorizedBuild), QStringLiteral("earlier"));
+    makeDelegate({QStringLiteral("--preview-settings")});
+    delegate->authorizeKey();
+    settle();
+    EXPECT_EQ(statuses, QStringList());
+}
+
+// The question names what will happen; without the device it needs, the
+// settings window opens instead; only "Deliver" starts a run. Printer names
+// reach the question as plain text.
+TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
+    const QString office =
+        QStringLiteral("Print one copy to <b>Office</b>, up to %1 US Letter "
+                       "pages. Previously printed issues are not printed twice.");
+    const QString upload = QStringLiteral(
+        "Upload a monochrome image of the front page to TRMNL\u2019s cloud. It may include private "
+        "issue content. The display updates on its next Wi-Fi refresh. Remaining pages stay in "
+        "the PDF.");
+    const QString printer = QStringLiteral("<b>Office</b>");
+    // Destination, printer, stored pages, webhook, answer, the question's
+    // informative text (none: the settings window opens).
+    const std::vector<
+        std::tuple<const char*, std::optional<QString>, int, std::optional<QString>, bool, QString>>
+        cases{
+            {"printer", std::nullopt, 2, hook, true, {}},
+            {"printer", printer, 0, std::nullopt, false, office.arg(3)},
+            {"display", printer, 2, std::nullopt, true, {}},
+            {"display", std::nullopt, 2, hook, false, upload},
+            {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
+        };
+    answerWithIssue();
+    for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {
+        SCOPED_TRACE(destination);
+        store(
+            [destination = destination, queue = storedPrinter, pages = pages](Preferences& stored) {
+                stored.setString(PreferenceKey::destination, QString::fromLatin1(destination));
+                stored.setString(PreferenceKey::printer, queue);
+                stored.setInteger(PreferenceKey::maxPages, pages);
+            });
+        makeDelegate();
+        delegate->setUnlockedToken(QStringLiteral("key"));
+        delegate->setUnlockedWebhook(webhook);
+        deliver = answer;
+        delegate->syncNow();
+        const bool asked = !informative.isEmpty();
+        EXPECT_EQ(questions, asked ? QStringList{"Deliver your latest newspaper?|" + informative}
+                                   : QStringList());
+        EXPECT_EQ(delegate->settingsWindow() != nullptr, !asked);
+        EXPECT_EQ(delegate->busy(), asked && answer);
+        settle();
+    }
+    EXPECT_EQ(tool.calls(), QStringList({download, "print", "sync"}));
+}
+
+TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
+    delegate->preview();
+    delegate->previewDisplay();
+    EXPECT_EQ(delegate->status(), QStringLiteral("Check for an issue first"));
+
+    delegate->setUnlockedToken(QStringLiteral("key"));
+    const QString feed = feedDirectory(QDir::homePath(), defaultServiceOrigin, "key");
+    const QString pdf = feed + QStringLiteral("/issue-7.pdf");
+    QDir().mkpath(feed);
+    testing::writeFile(pdf, testing::grayLetterPdf(0));
+    testing::writeFile(feed + "/latest.json", R"({"pdf":")" + pdf.toUtf8() + "\"}");
+    delegate->preview();
+    delegate->showSettings();
+    delegate->form().setDisplay(DisplayModel::x);
+    delegate->form().previewDisplay();
+    settle();
+    const QString image = feed + QStringLiteral("/issue-7.preview.png");
+    EXPECT_EQ(testing::readPngFrame(image)->image.width(), 1872);
+    testing::writeFile(pdf, "not a PDF");
+    delegate->previewDisplay();
+    settle();
+    EXPECT_EQ(delegate->status(),
+              QStringLiteral("The issue must contain portrait US Letter pages."));
+
+    // A stored origin opens only as an absolute address.
+    delegate->form().openNewsroom();
+    store([](Preferences& stored) { stored.setString(PreferenceKey::origin, "no address"); });
+    delegate->openSite();
+    EXPECT_EQ(opened, QStringList({QUrl::fromLocalFile(pdf).toString(),
+                                   QUrl::fromLocalFile(image).toString(),
+                                   "https://quillo.news/onboarding"}));
+
+    // The form's actions never keep the delegate alive or reach it once gone.
+    const SettingsModel::Action guide = delegate->form().openDisplayGuide;
+    delegate.reset();
+    guide();
+    EXPECT_EQ(opened.size(), 3);
+}
+
+} // namespace
+} // namespace quillo
+
+namespace quillo {
+namespace {
+
+// Every refusal writes nothing, neither settings nor secrets; a save that
+// passes stores the secrets, the settings and the login item, then checks once.
+TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
+    using Edit = std::function<void(SettingsModel&)>;
+    struct Case {
+        const char* name;
+        Edit edit;
+        QString status;
+        bool turnOn = true;
+        QStringList arguments;
+    };
+    const auto both = [](SettingsModel& form) {
+        form.setDestination(DeliveryDestination::both);
+        form.setPrinter(QStringLiteral("Kitchen"));
+        form.setKey(QStringLiteral(" key-1 \n"));
+        form.setWebhook(QStringLiteral("https://trmnl.com/api/plugin_settings/abc/image"));
+        form.setAutomatic(true);
+        form.setLaunchAtLogin(true);
+    };
+    const auto then = [both](Edit edit) {
+        return [both, edit](SettingsModel& form) {
+            both(form);
+            edit(form);
+        };
+    };
+    const QString unchanged = connect;
+    const std::vector<Case> cases{
+        {"preview",
+         both,
+         "Preview only. No settings saved and no device contacted.",
+         true,
+         {"--preview-settings"}},
+        {"origin", then([](SettingsModel& f) { f.setOrigin("http://quillo.news"); }),
+         "Use an HTTPS service address without a path or key"},
+        {"printer", then([](SettingsModel& f) { f.setPrinter({}); }),
+         "Choose a printer, or deliver to e-ink"},
+        {"webhook", then([](SettingsModel& f) { f.setWebhook("https://trmnl.com/api/"); }),
+         "Paste a valid HTTPS TRMNL image webhook"},
+        {"no key", then([](SettingsModel& f) { f.setKey({}); }), "Add or unlock your delivery key"},
+        {"bad key", then([](SettingsModel& f) { f.setKey("key 1"); }),
+         "Use the delivery key without spaces or quotes"},
+        {"declined", both, unchanged, false},
+        {"saved", both, "Saved \u00B7 automatic delivery on"},
+    };
+    answerWithIssue();
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.name);
+        storeSecrets({}, {});
+        QFile::remove(preferencesFile);
+        makeDelegate(testCase.arguments);
+        QStringList askedToTurnOn;
+        delegate->desktop.confirmTurnOn = [&](DeliveryDestination destination) {
+            askedToTurnOn.append(QString::fromLatin1(rawValue(destination)));
+            return testCase.turnOn;
+        };
+        delegate->showSettings();
+        testCase.edit(delegate->form());
+        delegate->form().save();
+        settle();
+        const bool saved = testCase.status.startsWith(QStringLiteral("Saved"));
+        EXPECT_EQ(delegate->status(), saved ? readyOn : testCase.status);
+        EXPECT_EQ(Vault::read(SecretAccount::printToken, false),
+                  saved ? std::optional(QStringLiteral("key-1")) : std::nullopt);
+        EXPECT_EQ(Vault::read(SecretAccount::einkWebhook, false).has_value(), saved);
+        EXPECT_EQ(QFileInfo::exists(preferences.filePath("autostart/quillo-bar.desktop")), saved);
+        Preferences stored(preferencesFile);
+        EXPECT_EQ(stored.string(PreferenceKey::printer),
+                  saved ? std::optional(QStringLiteral("Kitchen")) : std::nullopt);
+        EXPECT_EQ(stored.string(PreferenceKey::authorizedBuild),
+                  saved ? std::optional(delegate->fingerprint()) : std::nullopt);
+        EXPECT_EQ(askedToTurnOn.size(), testCase.turnOn && !saved ? 0 : 1);
+        EXPECT_EQ(delegate->form().keySaved(), saved);
+    }
+    // Saving again with nothing changed asks nothing and keeps the key in use.
+    statuses.clear();
+    delegate->desktop.confirmTurnOn = [](DeliveryDestination) -> bool { std::abort(); };
+    delegate->form().setLaunchAtLogin(false);
+    delegate->form().save();
+    settle();
+    EXPECT_EQ(statuses.first(), "Saved \u00B7 automatic delivery on");
+    EXPECT_FALSE(QFileInfo::exists(preferences.filePath("autostart/quillo-bar.desktop")));
+    EXPECT_EQ(tool.calls().count(download), 2);
+}
+
+// A reader's first save, through the window itself.
+TEST_F(AppDelegateTest, WindowSavesWhatTheReaderTyped) {
+    answerWithIssue();
+    delegate->showSettings();
+    QWidget* window = delegate->settingsWindow();
+    const auto named = [window](const QString& name) {
+        for (auto* widget : window->findChildren<QWidget*>()) {
+            const auto* face = QAccessible::queryAccessibleInterface(widget);
+            if (face != nullptr && face->role() != QAccessible::StaticText &&
+                face->text(QAccessible::Name) == name && widget->isVisibleTo(window)) {
+                return widget;
+            }
+        }
+        ADD_FAILURE() << name.toStdString();
+        return window;
+    };
+    qobject_cast<QAbstractButton*>(named(QStringLiteral("E-ink")))->click();
+    qobject_cast<QLineEdit*>(named(QStringLiteral("Delivery key")))->setText("key-2");
+    qobject_cast<QLineEdit*>(named(QStringLiteral("Webhook")))
+        ->setText("https://usetrmnl.com/api/plugin_settings/abc/image");
+    qobject_cast<QAbstractButton*>(named(QStringLiteral("Save")))->click();
+    settle();
+    const auto labels = window->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
+                            [](const QLabel* label) { return label->text() == readyOff; }));
+    EXPECT_EQ(statuses.mid(0, 2), QStringList({"Saved \u00B7 automatic delivery off", checking}));
+}
+
+// A login item that cannot be written is reported; the settings stay saved
+// and no check starts.
+TEST_F(AppDelegateTest, SaveReportsALoginItemItCannotWrite) {
+    testing::writeFile(preferences.filePath("autostart"), "a file where the folder belongs");
+    delegate->setUnlockedToken(QStringLiteral("key"));
+    delegate->showSettings();
+    delegate->form().setPrinter(QStringLiteral("Office"));
+    delegate->form().setLaunchAtLogin(true);
+    delegate->form().save();
+    settle();
+    EXPECT_TRUE(delegate->status().startsWith(QStringLiteral("Could not save: ")));
+    EXPECT_EQ(Preferences(preferencesFile).string(PreferenceKey::printer),
+              QStringLiteral("Office"));
+    EXPECT_TRUE(tool.calls().isEmpty());
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace quillo {
 namespace {
@@ -88,10 +89,17 @@ TEST_F(RenderModeTest, ReportsTheParsersOwnDescriptionForInputThatIsNotJson) {
     }
 }
 
-// Without a headless flag the executable loads the tray module and keeps running.
+// Without a headless flag the executable loads the tray module and keeps
+// running: in folders of its own and without a bus, so that it neither meets
+// nor reopens an agent of the reader's.
 TEST(ProgramEntry, ApplicationModeStartsTheTrayApplicationAndKeepsRunning) {
+    QTemporaryDir folders;
     QProcess application;
     auto environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
+        environment.insert(QString::fromLatin1(name), folders.path());
+    }
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     application.setProcessEnvironment(environment);
     application.start(testing::buildRoot() + QStringLiteral("/bin/quillo-bar"), {});
@@ -99,6 +107,24 @@ TEST(ProgramEntry, ApplicationModeStartsTheTrayApplicationAndKeepsRunning) {
     EXPECT_FALSE(application.waitForFinished(1500)) << application.readAllStandardError().data();
     application.kill();
     application.waitForFinished();
+}
+
+// Without /proc/self/exe no module or tool is looked up relative to the
+// working folder: every mode stops with one line.
+TEST(ProgramEntry, EveryModeFailsClosedWithoutItsInstallFolder) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "hiding /proc takes a mount namespace, which needs root";
+    }
+    const QString program = testing::buildRoot() + QStringLiteral("/bin/quillo-bar");
+    for (const char* mode : {"--render-display-stdin", "--configure-stdin", "--preview-settings"}) {
+        const auto outcome = testing::runProgram(
+            QStringLiteral("unshare"),
+            {"-m", "sh", "-c", "mount -t tmpfs none /proc && exec \"$0\" \"$1\"", program, mode},
+            "{}");
+        EXPECT_EQ(outcome.exitStatus, 1) << mode;
+        EXPECT_EQ(outcome.standardError,
+                  "Quillo cannot find its install folder: /proc/self/exe is unreadable.\n");
+    }
 }
 
 } // namespace

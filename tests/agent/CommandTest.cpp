@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -37,6 +38,20 @@ TEST(Command, CollectsBothStreamsInArrivalOrder) {
         const auto result = shell(testCase.script);
         EXPECT_EQ(result.exitStatus, testCase.exitStatus);
         EXPECT_EQ(result.output, testCase.output);
+        EXPECT_FALSE(result.deadlinePassed);
+    }
+}
+
+// With SIGCHLD ignored the kernel reaps children itself and waitpid fails:
+// a status nobody saw is not a success, with or without a deadline.
+TEST(Command, UnknownExitStatusIsAFailure) {
+    const auto previous = std::signal(SIGCHLD, SIG_IGN);
+    const auto plain = shell("echo sent");
+    const auto bounded = shell("echo sent", {}, std::chrono::steady_clock::now() + 30s);
+    std::signal(SIGCHLD, previous);
+    for (const auto& result : {plain, bounded}) {
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.output, QStringLiteral("sent\n"));
         EXPECT_FALSE(result.deadlinePassed);
     }
 }

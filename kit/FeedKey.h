@@ -1,0 +1,15 @@
+// The name of a feed's cache folder: one folder per service origin and
+// delivery key, and the key never appears in a path. The agent's cache lookup
+// and the companion tool both call this, so they always agree.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quillo {
+
+// Lowercase hex SHA-256 of the origin without its leading and trailing "/"
+// (white space is kept), a line feed, and the delivery key, all UTF-8.
+std::string feedKey(std::string_view origin, std::string_view deliveryKey);
+
+} // namespace quillo

@@ -1,0 +1,109 @@
+#include "kit/IssueCheck.h"
+
+#include <cmath>
+#include <memory>
+#include <mupdf/fitz.h>
+#include <mupdf/pdf.h>
+
+namespace quillo::IssueCheck {
+namespace {
+
+constexpr float letterWidth = 612;
+constexpr float letterHeight = 792;
+constexpr float tolerance = 1;
+
+struct ContextDeleter {
+    void operator()(fz_context* context) const { fz_drop_context(context); }
+};
+
+void ignoreMessage(void* /*user*/, const char* /*message*/) {}
+
+// MuPDF reports failures by longjmp; each call runs inside its own fz_try and
+// only its returned value leaves it, so no local is changed before a jump.
+template <typename Operation>
+auto attempt(fz_context* context, Operation operation) -> std::optional<decltype(operation())> {
+    std::optional<decltype(operation())> result;
+    bool failed = false;
+    fz_try(context) {
+        result = operation();
+    }
+    fz_catch(context) {
+        failed = true;
+    }
+    if (failed) {
+        return std::nullopt;
+    }
+    return result;
+}
+
+bool isLetterAsShown(fz_context* context, pdf_obj* page) {
+    pdf_obj* boxObject = pdf_dict_get_inheritable(context, page, PDF_NAME(MediaBox));
+    if (!pdf_is_array(context, boxObject) || pdf_array_len(context, boxObject) != 4) {
+        return false;
+    }
+    const fz_rect box = pdf_to_rect(context, boxObject);
+    float width = std::abs(box.x1 - box.x0);
+    float height = std::abs(box.y1 - box.y0);
+    const int rotation =
+        pdf_to_int(context, pdf_dict_get_inheritable(context, page, PDF_NAME(Rotate)));
+    if (rotation % 90 != 0) {
+        return false;
+    }
+    if (rotation % 180 != 0) {
+        std::swap(width, height);
+    }
+    return std::abs(width - letterWidth) <= tolerance &&
+           std::abs(height - letterHeight) <= tolerance;
+}
+
+} // namespace
+
+Result check(const std::filesystem::path& pdf) {
+    const std::unique_ptr<fz_context, ContextDeleter> owner(
+        fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT));
+    fz_context* context = owner.get();
+    if (context == nullptr) {
+        return {0, Problem::unreadable, 0};
+    }
+    // Warnings about damage go nowhere: the result says all there is.
+    fz_set_warning_callback(context, ignoreMessage, nullptr);
+    fz_set_error_callback(context, ignoreMessage, nullptr);
+
+    const auto opened = attempt(context, [&] { return pdf_open_document(context, pdf.c_str()); });
+    if (!opened || *opened == nullptr) {
+        return {0, Problem::unreadable, 0};
+    }
+    const auto drop = [context](pdf_document* document) { pdf_drop_document(context, document); };
+    const std::unique_ptr<pdf_document, decltype(drop)> document(*opened, drop);
+
+    const auto pages = attempt(context, [&] {
+        return pdf_needs_password(context, document.get())
+                   ? -1
+                   : pdf_count_pages(context, document.get());
+    });
+    if (!pages || *pages < 0) {
+        return {0, Problem::unreadable, 0};
+    }
+    Result result{*pages, std::nullopt, 0};
+    if (*pages < 1 || *pages > maximumPages) {
+        result.problem = Problem::pageCount;
+    }
+    for (int index = 0; !result.problem && index < *pages; ++index) {
+        const auto letter = attempt(context, [&] {
+            return isLetterAsShown(context, pdf_lookup_page_obj(context, document.get(), index));
+        });
+        if (!letter) {
+            result.problem = Problem::unreadable;
+        } else if (!*letter) {
+            result.problem = Problem::pageSize;
+            result.badPage = index + 1;
+        }
+    }
+    // MuPDF repairs a damaged file quietly, also while it looks pages up.
+    if (pdf_was_repaired(context, document.get()) != 0) {
+        result.problem = Problem::unreadable;
+    }
+    return result;
+}
+
+} // namespace quillo::IssueCheck

@@ -1,0 +1,51 @@
+#include "QuilloBar/PrinterList.h"
+
+#include "tests/support/FixturePdf.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <optional>
+#include <vector>
+
+namespace quillo {
+namespace {
+
+TEST(PrinterList, NamesTheQueueOfEachPrinterLine) {
+    const std::vector<std::pair<const char*, QStringList>> cases{
+        {"printer Office is idle.  enabled since Mon\nprinter HL_2350 disabled since Mon -\n",
+         {QStringLiteral("Office"), QStringLiteral("HL_2350")}},
+        {"printer Office\nprinter  Office  now\n",
+         {QStringLiteral("Office"), QStringLiteral("Office")}},
+        {"\n\n   printer   B\u00fcro idle\n", {QStringLiteral("B\u00fcro")}},
+        {"Printer Office is idle.\nprinter\nprinter \n\tprinter Lab\nscheduler is running\n", {}},
+        {"", {}},
+    };
+    for (const auto& [listing, printers] : cases) {
+        EXPECT_EQ(parsePrinterListing(QString::fromUtf8(listing)), printers) << listing;
+    }
+}
+
+// CUPS translates the word "printer"; a German desktop must still see its queues.
+TEST(PrinterList, ListsInTheUntranslatedLocale) {
+    const QTemporaryDir folder;
+    const QString lpstat = folder.filePath(QStringLiteral("lpstat"));
+    testing::writeFile(lpstat, "#!/bin/sh\n[ \"$*\" = -p ] || exit 2\n"
+                               "word=Drucker; [ \"$LC_ALL\" = C ] && word=printer\n"
+                               "printf '%s Office ist frei.\\n%s Lab\\n' $word $word\n");
+    QFile::setPermissions(lpstat, QFile::ReadOwner | QFile::ExeOwner);
+    std::vector<std::pair<const char*, std::optional<QByteArray>>> saved;
+    for (const char* name : {"LANG", "LC_ALL"}) {
+        saved.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
+                                                                 : std::nullopt);
+        qputenv(name, "de_DE.UTF-8");
+    }
+    EXPECT_EQ(listPrinters(lpstat), QStringList({QStringLiteral("Office"), QStringLiteral("Lab")}));
+    EXPECT_EQ(listPrinters(folder.filePath(QStringLiteral("absent"))), QStringList());
+    for (const auto& [name, value] : saved) {
+        value ? qputenv(name, *value) : qunsetenv(name);
+    }
+}
+
+} // namespace
+} // namespace quillo

@@ -1,0 +1,444 @@
+#include "agent/IssueCache.h"
+#include "companion/Http.h"
+#include "tests/support/FixturePdf.h"
+#include "tests/support/NewspaperService.h"
+#include "tests/support/PrivateCups.h"
+#include "tests/support/QuilloBarProcess.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QMap>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace quillo {
+namespace {
+
+using testing::ProcessOutcome;
+
+const QString token = QStringLiteral("delivery-key-3f9a71c2");
+const QString plugin = QStringLiteral("5d1c2b9e-7a41-4c0e-9a53-0c6f2e8b7d10");
+
+QString sha256(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+QByteArray issuePdf(int pages, testing::PdfBox box = testing::usLetter) {
+    return testing::fixturePdf(std::vector<testing::FixturePage>(
+        static_cast<std::size_t>(pages), {box, std::nullopt, std::nullopt, "0 g 9 9 90 90 re f"}));
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+unsigned mode(const QString& path) {
+    struct stat status {};
+    return ::stat(path.toLocal8Bit().constData(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+class CompanionTool : public ::testing::Test {
+protected:
+    testing::NewspaperService service;
+    QTemporaryDir home;
+    QProcessEnvironment environment;
+
+    void SetUp() override {
+        ASSERT_TRUE(service.ready());
+        // Everything the tool reads, so nothing of this machine's is touched.
+        for (const QString& variable :
+             {"HOME=" + home.path(), "XDG_STATE_HOME=" + home.filePath("state"),
+              "CURL_CA_BUNDLE=" + service.caBundle(), "QUILLO_URL=" + service.origin(),
+              "QUILLO_PRINT_TOKEN=" + token, "QUILLO_EINK_WEBHOOK=" + webhook(),
+              "CUPS_SERVER=" + home.filePath("no-cups.sock")}) {
+            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        }
+    }
+
+    // No file the tool wrote holds a secret.
+    void TearDown() override {
+        QDirIterator files(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QByteArray bytes = readFile(files.next());
+            EXPECT_FALSE(bytes.contains(token.toUtf8()) || bytes.contains(plugin.toUtf8()))
+                << files.filePath().toStdString();
+        }
+    }
+
+    [[nodiscard]] QString webhook() const {
+        return service.origin() + "/api/plugin_settings/" + plugin + "/image";
+    }
+    [[nodiscard]] QString feed() const {
+        return feedDirectory(home.path(), service.origin(), token);
+    }
+    // The service's address with "PORT" and "HOOK" (the webhook's path) filled in.
+    [[nodiscard]] QString local(QString text) const {
+        return text.replace("PORT", service.origin().section(':', 2))
+            .replace("HOOK", webhook().mid(service.origin().size()));
+    }
+
+    // Runs quillo-print, with "NAME=value" over its environment; its output is
+    // one line that names no secret.
+    ProcessOutcome tool(const QStringList& arguments, const QString& variable = {}) {
+        QProcessEnvironment changed = environment;
+        if (!variable.isEmpty()) {
+            changed.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        }
+        auto outcome = testing::runProgram(testing::buildRoot() + "/libexec/quillo/quillo-print",
+                                           arguments, {}, changed);
+        const QByteArray all = outcome.standardOutput + outcome.standardError;
+        EXPECT_FALSE(all.contains(token.toUtf8()) || all.contains(plugin.toUtf8())) << all.data();
+        EXPECT_EQ(outcome.standardOutput.count('\n'), 1) << all.data();
+        return outcome;
+    }
+    ProcessOutcome download(const QString& variable = {}) {
+        return tool({"download", "--max-pages", "2"}, variable);
+    }
+
+    // Serves `pdf` as the latest issue `id`. `answer` (JSON) is merged into
+    // the service's answer, or replaces the response when it has a "status" or
+    // "body"; `pdfRoute` (JSON) replaces the PDF's response.
+    void publish(const QString& id, const QByteArray& pdf, int pages, const QString& answer = {},
+                 const QString& pdfRoute = {}) {
+        const QString file = service.filePath("source-" + id);
+        testing::writeFile(file, pdf);
+        const QString path = "/api/v1/delivery/issues/" + id + ".pdf";
+        QJsonObject ready{{"state", "ready"},
+                          {"issue", id},
+                          {"pdf", path},
+                          {"sha256", sha256(pdf)},
+                          {"pages", pages}};
+        const QJsonObject changes = QJsonDocument::fromJson(local(answer).toUtf8()).object();
+        for (auto member = changes.begin(); member != changes.end(); ++member) {
+            ready.insert(member.key(), member.value());
+        }
+        const bool replaced = changes.contains("status") || changes.contains("body");
+        const QJsonObject route = QJsonDocument::fromJson(pdfRoute.toUtf8()).object();
+        service.script(
+            {{"token", token},
+             {"routes",
+              QJsonObject{
+                  {"/api/v1/delivery/latest", replaced ? changes : QJsonObject{{"json", ready}}},
+                  {path, pdfRoute.isEmpty() ? QJsonObject{{"file", file}} : route}}}});
+    }
+
+    [[nodiscard]] QMap<QString, QByteArray> cacheFiles() const {
+        QMap<QString, QByteArray> files;
+        for (const QString& name : QDir(feed()).entryList(QDir::Files)) {
+            files.insert(name, readFile(feed() + '/' + name));
+        }
+        return files;
+    }
+};
+
+TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssues) {
+    for (const char* state : {"waiting", "disabled"}) {
+        service.script({{"state", state}});
+        const auto outcome = download();
+        EXPECT_EQ(outcome.exitStatus, 0);
+        EXPECT_EQ(outcome.standardOutput, QByteArray(R"({"state":")") + state + "\"}\n");
+        EXPECT_FALSE(QFileInfo::exists(feed()));
+    }
+    for (int number = 1; number <= 4; ++number) {
+        const QString id = QStringLiteral("issue-%1").arg(number);
+        const QString cached = feed() + '/' + id + ".pdf";
+        const QByteArray pdf = issuePdf(2);
+        // An unchanged issue costs one request, and no PDF request.
+        for (const qsizetype requests : {2, 1}) {
+            publish(id, pdf, 2);
+            const auto outcome = download();
+            ASSERT_EQ(outcome.exitStatus, 0) << outcome.standardOutput.data();
+            EXPECT_EQ(QJsonDocument::fromJson(outcome.standardOutput).object(),
+                      (QJsonObject{{"state", "ready"}, {"issue", id}, {"pdf", cached}}));
+            const auto sent = service.requests();
+            ASSERT_EQ(sent.size(), requests);
+            EXPECT_EQ(sent[0]["path"], "/api/v1/delivery/latest?max_pages=2");
+            EXPECT_EQ(sent[0]["authorization"], "Bearer " + token);
+            EXPECT_EQ(sent[0]["user_agent"], "quillo-print/0.1.0");
+        }
+        EXPECT_EQ(readFile(cached), pdf);
+        EXPECT_EQ(std::tuple(mode(feed()), mode(cached), mode(feed() + "/latest.json")),
+                  std::tuple(0700U, 0600U, 0600U));
+        EXPECT_EQ(
+            QJsonDocument::fromJson(readFile(feed() + "/latest.json")).object(),
+            (QJsonObject{{"issue", id}, {"pdf", cached}, {"sha256", sha256(pdf)}, {"pages", 2}}));
+        // The agent's own lookup finds it: both compute the same feed key.
+        EXPECT_EQ(cachedIssuePdf(home.path(), service.origin() + '/', token), cached);
+        testing::writeFile(feed() + '/' + id + ".display.png", "frame");
+    }
+    EXPECT_EQ(QDir(feed()).entryList(QDir::Files),
+              (QStringList{"issue-2.display.png", "issue-2.pdf", "issue-3.display.png",
+                           "issue-3.pdf", "issue-4.display.png", "issue-4.pdf", "latest.json"}));
+}
+
+TEST_F(CompanionTool, EveryDownloadFailureLeavesTheCacheAsItWas) {
+    publish("first", issuePdf(1), 1);
+    ASSERT_EQ(download().exitStatus, 0);
+    const auto before = cacheFiles();
+    const QByteArray good = issuePdf(1);
+    QByteArray damaged = good;
+    damaged.insert(15, "% shifted offsets\n");
+    const char* refused = "The service did not accept the delivery key; get a new one";
+    const char* foreign = "outside its own site; it was not used";
+    const char* broken = "not a PDF that opens without repair";
+    const char* large = "larger than 50 MiB; nothing was kept";
+    const char* tooLarge = R"({"zeros":52428801})";
+    struct Case {
+        QByteArray pdf;
+        const char* variable;
+        const char* answer;
+        const char* pdfRoute;
+        const char* message;
+    };
+    const std::vector<Case> cases{
+        {good, "QUILLO_PRINT_TOKEN=other", "", "", refused},
+        {good, "", R"({"status":403})", "", refused},
+        {good, "QUILLO_PRINT_TOKEN=", "", "", "No delivery key"},
+        {good, "QUILLO_URL=http://127.0.0.1:1", "", "", "must use HTTPS"},
+        {good, "QUILLO_URL=https://127.0.0.1:1", "", "", "Could not connect to the service"},
+        {good, "CURL_CA_BUNDLE=/dev/null", "", "", "Could not verify the certificate"},
+        {good, "", R"({"status":503})", "", "HTTP 503; the next check tries again"},
+        {good, "", R"({"status":302,"location":"/x"})", "", "(a redirect)"},
+        {good, "", R"({"body":"{\"state\""})", "", "not a JSON object"},
+        {good, "", R"({"state":"paused"})", "", "no state this version knows"},
+        {good, "", R"({"issue":"../first"})", "", "id cannot be used"},
+        {good, "", R"({"issue":".second"})", "", "id cannot be used"},
+        {good, "", R"({"pages":5})", "", "no valid page count"},
+        {good, "", R"({"pdf":"https://localhost:PORT/api/v1/delivery/issues/second.pdf"})", "",
+         foreign},
+        {good, "", R"({"pdf":"http://127.0.0.1:PORT/api/v1/delivery/issues/second.pdf"})", "",
+         foreign},
+        {good, "", R"({"pdf":"//evil.example/second.pdf"})", "", foreign},
+        {good, "", R"({"sha256":"00"})", "", "no valid SHA-256"},
+        {good, "",
+         R"({"sha256":"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"})", "",
+         "does not match its SHA-256"},
+        {"hello", "", "", "", broken},
+        {damaged, "", "", "", broken},
+        {issuePdf(5), "", "", "", "has 5 pages; an issue has 1 to 4"},
+        {issuePdf(1, {0, 0, 595, 842}), "", "", "", "Page 1 of issue second is not US Letter"},
+        {issuePdf(2), "", "", "", "has 2 pages, not the 1 the service announced"},
+        {good, "", "", tooLarge, large},
+        {good, "", "", R"({"zeros":52428801,"length":false})", large},
+        {good, "", "", R"({"status":404})", "HTTP 404 for issue second"},
+    };
+    for (const auto& testCase : cases) {
+        SCOPED_TRACE(testCase.message);
+        publish("second", testCase.pdf, 1, testCase.answer, testCase.pdfRoute);
+        const auto outcome = download(testCase.variable);
+        EXPECT_EQ(outcome.exitStatus, 1);
+        EXPECT_TRUE(outcome.standardOutput.contains(testCase.message))
+            << outcome.standardOutput.data();
+        EXPECT_EQ(cacheFiles(), before);
+        for (const auto& request : service.requests()) {
+            EXPECT_EQ(request["host"], local("127.0.0.1:PORT"));
+        }
+    }
+}
+
+TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
+    testing::PrivateCups cups;
+    ASSERT_TRUE(cups.ready());
+    environment.insert("CUPS_SERVER", cups.server());
+    const auto print = [&](const QString& issue, const QString& digest, const QString& queue,
+                           const QString& variable = {}) {
+        return tool({"print", "--printer", queue, "--max-pages", "2", "--expected-issue", issue,
+                     "--expected-sha256", digest},
+                    variable);
+    };
+    const QByteArray threePages = issuePdf(3);
+    publish("issue-7", threePages, 3);
+    ASSERT_EQ(download().exitStatus, 0);
+    EXPECT_EQ(print("issue-7", sha256(threePages), cups.queue()).standardOutput,
+              "Sent issue-7 to Quillo\n");
+    for (int again = 0; again < 2; ++again) {
+        const auto outcome = print("issue-7", sha256(threePages), cups.queue());
+        EXPECT_EQ(outcome.exitStatus, 0);
+        EXPECT_EQ(outcome.standardOutput, "Already printed issue-7\n");
+    }
+    EXPECT_EQ(cups.jobs().size(), 1);
+    EXPECT_EQ(cups.filteredJobs(1).value(0).section(' ', 0, 1), "Quillo issue-7\tpage-ranges=1-2");
+    EXPECT_EQ(cups.printed(), threePages);
+
+    // Refused or failed prints reach no queue; a CUPS failure forgets the
+    // issue again, so that it prints once CUPS takes it.
+    const QByteArray onePage = issuePdf(1);
+    publish("issue-8", onePage, 1);
+    ASSERT_EQ(download().exitStatus, 0);
+    const QString gone = "CUPS_SERVER=" + home.filePath("gone.sock");
+    const std::tuple<const char*, QString, QString, QString, int, const char*> cases[] = {
+        {"disabled", sha256(onePage), cups.queue(), "", 0, "disabled"},
+        {"waiting", sha256(onePage), cups.queue(), "", 0, "No issue"},
+        {"", sha256(threePages), cups.queue(), "", 1, "not in the cache as checked"},
+        {"", sha256(onePage), "Nowhere", "", 1, "CUPS has no print queue named Nowhere"},
+        {"", sha256(onePage), cups.queue(), gone, 1, "The print system (CUPS) is not running"},
+        {"", sha256(onePage), cups.queue(), "", 0, "Sent issue-8 to Quillo"},
+    };
+    for (const auto& [state, digest, queue, variable, exitStatus, message] : cases) {
+        SCOPED_TRACE(message);
+        if (*state != 0) {
+            service.script({{"state", state}});
+        } else {
+            publish("issue-8", onePage, 1);
+        }
+        const auto outcome = print("issue-8", digest, queue, variable);
+        EXPECT_EQ(outcome.exitStatus, exitStatus);
+        EXPECT_TRUE(outcome.standardOutput.contains(message)) << outcome.standardOutput.data();
+    }
+    EXPECT_EQ(cups.jobs().size(), 2);
+    EXPECT_EQ(cups.filteredJobs(2).value(1).section(' ', 0, 1), "Quillo issue-8\tpage-ranges=1");
+}
+
+class CompanionSync : public CompanionTool {
+protected:
+    QString frame = home.filePath("frame.png");
+
+    void SetUp() override {
+        CompanionTool::SetUp();
+        testing::writeFile(home.filePath("issue.pdf"), issuePdf(1));
+        const QByteArray request = R"({"pdf":")" + home.filePath("issue.pdf").toUtf8() +
+                                   R"(","output":")" + frame.toUtf8() + R"(","model":"og"})";
+        ASSERT_EQ(testing::runQuilloBar({"--render-display-stdin"}, request).exitStatus, 0);
+    }
+    ProcessOutcome sync(const QString& issue, const QString& variable = {},
+                        const QString& width = "800") {
+        return tool(
+            {"sync", "--image", frame, "--issue", issue, "--width", width, "--height", "480"},
+            variable);
+    }
+    void answer(const QString& routes) {
+        service.script({{"routes", QJsonDocument::fromJson(local(routes).toUtf8()).object()}});
+    }
+    // The requests so far: each a POST of the frame to 127.0.0.1; their paths.
+    QString uploads() {
+        QStringList paths;
+        for (const auto& request : service.requests()) {
+            EXPECT_EQ(request["host"], local("127.0.0.1:PORT"));
+            EXPECT_EQ(request["method"], "POST");
+            EXPECT_EQ(request["content_type"], "image/png");
+            EXPECT_EQ(request["sha256"], sha256(readFile(frame)));
+            paths.append(request["path"].toString());
+        }
+        return paths.join(' ');
+    }
+};
+
+TEST_F(CompanionSync, UploadsEachFrameOnce) {
+    const QString hook = local("HOOK");
+    const std::tuple<const char*, const char*, QString, int, const char*, QString> cases[] = {
+        {"issue-7", R"({"HOOK":{"status":429}})", "", 1,
+         "TRMNL is limiting uploads; the next check tries again\n", hook},
+        {"issue-7", R"({"HOOK":{"status":500}})", "", 1, "TRMNL answered HTTP 500\n", hook},
+        {"issue-7", "{}", "--width", 1, "The display frame is not a 1-bit 801 × 480 PNG", ""},
+        {"issue-7", "{}", "QUILLO_EINK_WEBHOOK=http://127.0.0.1:1/x", 1, "must use HTTPS", ""},
+        {"issue-7", "{}", "QUILLO_EINK_WEBHOOK=", 1, "No display webhook", ""},
+        {"issue-7", "{}", "", 0, "Uploaded issue-7\n", hook},
+        {"issue-7", "{}", "", 0, "already_synced issue-7\n", ""},
+        {"issue-8", "{}", "", 0, "Uploaded issue-8\n", hook},
+    };
+    for (const auto& [issue, routes, variable, exitStatus, output, paths] : cases) {
+        SCOPED_TRACE(output);
+        answer(routes);
+        const auto outcome = variable == "--width" ? sync(issue, {}, "801") : sync(issue, variable);
+        EXPECT_EQ(outcome.exitStatus, exitStatus);
+        EXPECT_TRUE(outcome.standardOutput.contains(output)) << outcome.standardOutput.data();
+        EXPECT_EQ(uploads(), paths);
+    }
+}
+
+TEST_F(CompanionSync, FollowsOnlyAFewRedirectsOnTheSameHost) {
+    const std::tuple<const char*, int, const char*, const char*> cases[] = {
+        {R"({"HOOK":{"status":308,"location":"/ok"},"/ok":{}})", 0, "HOOK /ok", "Uploaded"},
+        {R"({"HOOK":{"status":302,"location":"/ok"},"/ok":{}})", 0, "HOOK /ok", "Uploaded"},
+        {R"({"HOOK":{"status":303,"location":"/ok"},"/ok":{}})", 0, "HOOK /ok", "Uploaded"},
+        {R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
+             "/b":{"status":308,"location":"/ok"},"/ok":{}})",
+         0, "HOOK /a /b /ok", "Uploaded"},
+        {R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
+             "/b":{"status":308,"location":"/c"},"/c":{"status":302,"location":"/ok"},"/ok":{}})",
+         1, "HOOK /a /b /c", "TRMNL answered HTTP 302: more than 3 redirects"},
+        {R"({"HOOK":{"status":308,"location":"https://localhost:PORT/ok"},"/ok":{}})", 1, "HOOK",
+         "TRMNL answered HTTP 308, a redirect to another site; nothing was sent there"},
+        {R"({"HOOK":{"status":301,"location":"http://127.0.0.1:PORT/ok"},"/ok":{}})", 1, "HOOK",
+         "a redirect to another site"},
+        {R"({"HOOK":{"status":302}})", 1, "HOOK", "TRMNL answered HTTP 302 without a new address"},
+    };
+    int issue = 0;
+    for (const auto& [routes, exitStatus, paths, message] : cases) {
+        SCOPED_TRACE(message);
+        answer(routes);
+        const auto outcome = sync(QStringLiteral("issue-%1").arg(++issue));
+        EXPECT_EQ(outcome.exitStatus, exitStatus);
+        EXPECT_TRUE(outcome.standardOutput.contains(message)) << outcome.standardOutput.data();
+        EXPECT_EQ(uploads(), local(paths));
+    }
+}
+
+TEST_F(CompanionTool, RefusesUnusableCommandLinesWithItsUsage) {
+    const QString digest(64, '0');
+    const QStringList cases[] = {
+        {},
+        {"fetch"},
+        {"download"},
+        {"download", "--max-pages", "5"},
+        {"download", "--max-pages", "1", "--max-pages", "1"},
+        {"print", "--printer", "P", "--max-pages", "1", "--expected-issue", "../x",
+         "--expected-sha256", digest},
+        {"print", "--printer", "P", "--max-pages", "1", "--expected-issue", "x",
+         "--expected-sha256", QString(64, 'A')},
+        {"sync", "--image", "f", "--issue", "x", "--width", "0", "--height", "1"},
+    };
+    for (const QStringList& arguments : cases) {
+        const auto outcome = testing::runProgram(
+            testing::buildRoot() + "/libexec/quillo/quillo-print", arguments, {}, environment);
+        EXPECT_EQ(outcome.exitStatus, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(outcome.standardError.contains("\nusage: quillo-print download --max-pages N"));
+    }
+    EXPECT_TRUE(service.requests().isEmpty());
+}
+
+TEST(CompanionRedirectRule, AllowsTheSameHostAndTheTwoTrmnlDomains) {
+    const std::tuple<const char*, const char*, bool> cases[] = {
+        {"https://usetrmnl.com/api/plugin_settings/u/image",
+         "https://trmnl.com/api/plugin_settings/u/image", true},
+        {"https://trmnl.com/a", "https://usetrmnl.com/a", true},
+        {"https://usetrmnl.com/a", "https://www.TRMNL.com/a", true},
+        {"https://hooks.example/a", "https://trmnl.com/a", true},
+        {"https://127.0.0.1:8443/a", "https://127.0.0.1:8443/b?c", true},
+        {"https://usetrmnl.com/a", "http://trmnl.com/a", false},
+        {"https://usetrmnl.com/a", "https://trmnl.com.evil.example/a", false},
+        {"https://usetrmnl.com/a", "https://eviltrmnl.com/a", false},
+        {"https://usetrmnl.com/a", "https://user:pw@trmnl.com/a", false},
+        {"https://127.0.0.1/a", "https://localhost/a", false},
+        {"https://hooks.example/a", "https://other.example/a", false},
+        {"https://hooks.example/a", "not an address", false},
+    };
+    for (const auto& [from, to, allowed] : cases) {
+        EXPECT_EQ(companion::mayFollowWebhookRedirect(from, to), allowed) << from << " -> " << to;
+    }
+}
+
+// The agent may quit during a step and close its end of the output pipe; the
+// upload still ends and is recorded.
+TEST_F(CompanionSync, FinishesWhenNobodyReadsItsOutput) {
+    // Standard output is a pipe whose reading end is already closed, and
+    // SIGPIPE has its default action.
+    const char* closedPipe = "import os, subprocess, sys\n"
+                             "reader, writer = os.pipe()\n"
+                             "os.close(reader)\n"
+                             "sys.exit(subprocess.run(sys.argv[1:], stdout=writer).returncode)\n";
+    const auto outcome = testing::runProgram(
+        "/usr/bin/python3",
+        {"-c", closedPipe, testing::buildRoot() + "/libexec/quillo/quillo-print", "sync", "--image",
+         frame, "--issue", "issue-9", "--width", "800", "--height", "480"},
+        {}, environment);
+    EXPECT_EQ(outcome.exitStatus, 0) << outcome.standardError.data();
+    EXPECT_EQ(uploads(), local("HOOK"));
+    EXPECT_EQ(sync("issue-9").standardOutput, "already_synced issue-9\n");
+}
+
+} // namespace
+} // namespace quillo

@@ -1,0 +1,70 @@
+#include "tests/support/NewspaperService.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QThread>
+
+namespace quillo::testing {
+
+NewspaperService::NewspaperService() {
+    process_.setStandardOutputFile(QProcess::nullDevice());
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/newspaper_service.py"),
+                    directory_.path()});
+    QFile port(directory_.filePath(QStringLiteral("port")));
+    for (int attempt = 0; attempt < 200 && process_.state() != QProcess::NotRunning; ++attempt) {
+        if (port.open(QIODevice::ReadOnly)) {
+            port_ = port.readAll().trimmed().toInt();
+            return;
+        }
+        QThread::msleep(25);
+    }
+}
+
+NewspaperService::~NewspaperService() {
+    stop();
+}
+
+void NewspaperService::stop() {
+    if (process_.state() != QProcess::NotRunning) {
+        process_.terminate();
+        if (!process_.waitForFinished(5000)) {
+            process_.kill();
+            process_.waitForFinished();
+        }
+    }
+}
+
+QString NewspaperService::origin() const {
+    return QStringLiteral("https://127.0.0.1:%1").arg(port_);
+}
+
+void NewspaperService::script(const QJsonObject& script) {
+    QSaveFile file(directory_.filePath(QStringLiteral("script.json")));
+    file.open(QIODevice::WriteOnly);
+    file.write(QJsonDocument(script).toJson());
+    file.commit();
+    QFile::remove(directory_.filePath(QStringLiteral("requests.jsonl")));
+}
+
+QList<QJsonObject> NewspaperService::requests() const {
+    QFile log(directory_.filePath(QStringLiteral("requests.jsonl")));
+    QList<QJsonObject> requests;
+    if (log.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : log.readAll().split('\n')) {
+            if (!line.isEmpty()) {
+                requests.append(QJsonDocument::fromJson(line).object());
+            }
+        }
+    }
+    return requests;
+}
+
+QByteArray NewspaperService::body(qsizetype index) const {
+    QFile file(directory_.filePath(QStringLiteral("bodies/%1").arg(index)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace quillo::testing

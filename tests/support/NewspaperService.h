@@ -1,0 +1,38 @@
+// The local newspaper service and TRMNL-like webhook (newspaper_service.py),
+// started for a test and stopped by its pid when the object goes.
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace quillo::testing {
+
+class NewspaperService {
+public:
+    NewspaperService();
+    ~NewspaperService();
+    NewspaperService(const NewspaperService&) = delete;
+    NewspaperService& operator=(const NewspaperService&) = delete;
+
+    [[nodiscard]] bool ready() const { return port_ != 0; }
+    // https://127.0.0.1:<port>
+    [[nodiscard]] QString origin() const;
+    [[nodiscard]] QString caBundle() const { return directory_.filePath(QStringLiteral("ca.pem")); }
+    [[nodiscard]] QString filePath(const QString& name) const { return directory_.filePath(name); }
+    // Replaces the script (its keys: see newspaper_service.py) and forgets
+    // the requests so far.
+    void script(const QJsonObject& script);
+    [[nodiscard]] QList<QJsonObject> requests() const;
+    // The body of request number `index` (0-based, as in requests()).
+    [[nodiscard]] QByteArray body(qsizetype index) const;
+    void stop();
+
+private:
+    QTemporaryDir directory_;
+    QProcess process_;
+    int port_ = 0;
+};
+
+} // namespace quillo::testing

@@ -1,0 +1,34 @@
+// A private cupsd with one file queue (private_cups.py), started for a test
+// and stopped by its pid when the object goes. CUPS_SERVER=server() reaches it.
+#pragma once
+
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace quillo::testing {
+
+class PrivateCups {
+public:
+    PrivateCups();
+    ~PrivateCups();
+    PrivateCups(const PrivateCups&) = delete;
+    PrivateCups& operator=(const PrivateCups&) = delete;
+
+    [[nodiscard]] bool ready() const { return !server_.isEmpty(); }
+    [[nodiscard]] const QString& server() const { return server_; }
+    static QString queue() { return QStringLiteral("Quillo"); }
+    // Every job the scheduler holds, finished or not, as lpstat lists them.
+    [[nodiscard]] QStringList jobs() const;
+    // "title<TAB>options" of each job its filter ran, waiting until `count`
+    // arrived or ten seconds passed.
+    [[nodiscard]] QStringList filteredJobs(qsizetype count) const;
+    // What the queue's file device received last.
+    [[nodiscard]] QByteArray printed() const;
+    void stop();
+
+private:
+    QTemporaryDir directory_;
+    QString server_;
+};
+
+} // namespace quillo::testing
