@@ -6,14 +6,14 @@
 
 namespace quillo {
 
-Module::Module(std::string_view relativePath) {
+Module::Module(std::string_view relativePath, Binding binding) {
     const auto root = InstallTree::root();
     if (root.empty()) {
         error_ = "the install folder cannot be found";
         return;
     }
     const auto path = root / relativePath;
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle_ = dlopen(path.c_str(), (binding == Binding::lazy ? RTLD_LAZY : RTLD_NOW) | RTLD_LOCAL);
     if (handle_ == nullptr) {
         const char* reason = dlerror();
         error_ = reason != nullptr ? reason : path.string();

@@ -10,7 +10,10 @@ namespace quillo {
 
 class Module {
 public:
-    explicit Module(std::string_view relativePath);
+    // Lazy binding resolves a symbol only when first called: for a big
+    // library of which one call uses a small part.
+    enum class Binding { now, lazy };
+    explicit Module(std::string_view relativePath, Binding binding = Binding::now);
     ~Module();
     Module(const Module&) = delete;
     Module& operator=(const Module&) = delete;

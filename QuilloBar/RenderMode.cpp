@@ -13,40 +13,47 @@
 namespace quillo {
 namespace {
 
-int fail(const std::string& description) {
-    std::fprintf(stderr, "Could not render display frame: %s\n", description.c_str());
+int fail(const char* description) {
+    std::fprintf(stderr, "Could not render display frame: %s\n", description);
     return 1;
+}
+
+int render() {
+    const RenderRequestReading reading = readRenderRequest(readStandardInputToEnd());
+    switch (reading.outcome) {
+    case RenderRequestParse::notJson:
+        return fail(reading.failure.c_str());
+    case RenderRequestParse::malformed:
+        // A malformed request reads like an issue that fails the page check.
+        return fail(DisplayError(DisplayError::invalidPDF).what());
+    case RenderRequestParse::valid:
+        break;
+    }
+    // Opened from the install root rather than linked, so that a program that
+    // cannot find its own folder stops before anything is loaded.
+    Module kit(InstallTree::kitLibrary, Module::Binding::lazy);
+    auto* renderFrame = kit.entry<DisplayRenderer::RenderEntry>(DisplayRenderer::renderEntryName);
+    if (renderFrame == nullptr) {
+        return fail(kit.error().c_str());
+    }
+    kit.keepLoaded();
+    const RenderRequest& request = reading.request;
+    std::string failure;
+    if (!renderFrame(request.pdf, request.output, request.model, failure)) {
+        return fail(failure.c_str());
+    }
+    std::fputs("Rendered local 1-bit front-page image. No upload or print.\n", stdout);
+    return 0;
 }
 
 } // namespace
 
 int runRenderMode() {
-    const std::string input = readStandardInputToEnd();
-    RenderRequest request;
-    {
-        Module parser(InstallTree::requestModule);
-        auto* parse = parser.entry<ParseRenderRequest>(parseRenderRequestEntry);
-        if (parse == nullptr) {
-            return fail(parser.error());
-        }
-        std::string failure;
-        switch (parse(input.data(), input.size(), request, failure)) {
-        case RenderRequestParse::notJson:
-            return fail(failure);
-        case RenderRequestParse::malformed:
-            // A malformed request reads like an issue that fails the page check.
-            return fail(DisplayError(DisplayError::invalidPDF).what());
-        case RenderRequestParse::valid:
-            break;
-        }
-    }
     try {
-        DisplayRenderer::render(request.pdf, request.output, request.model);
+        return render();
     } catch (const std::exception& error) {
         return fail(error.what());
     }
-    std::fputs("Rendered local 1-bit front-page image. No upload or print.\n", stdout);
-    return 0;
 }
 
 } // namespace quillo

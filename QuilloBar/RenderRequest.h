@@ -1,10 +1,10 @@
-// The render request as render mode uses it, parsed by the request module.
+// The render request as render mode reads it from standard input.
 #pragma once
 
 #include "kit/DeliveryKit.h"
 
-#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace quillo {
 
@@ -16,10 +16,15 @@ struct RenderRequest {
 
 enum class RenderRequestParse { valid, notJson, malformed };
 
-// Exported by lib/quillo/libquillo-request.so. On notJson, `failure` holds the
-// JSON parser's own description of the error.
-using ParseRenderRequest = RenderRequestParse(const char* input, std::size_t size,
-                                              RenderRequest& request, std::string& failure);
-inline constexpr const char* parseRenderRequestEntry = "quilloParseRenderRequest";
+struct RenderRequestReading {
+    RenderRequestParse outcome = RenderRequestParse::malformed;
+    RenderRequest request; // when valid
+    std::string failure;   // when notJson: the JSON parser's own description
+};
+
+// Standard JSON whose top level is an object or an array. The object's "pdf",
+// "output" and "model" are looked at in that order; a member of the wrong type
+// counts as missing, and the model's raw value must match exactly.
+RenderRequestReading readRenderRequest(std::string_view input);
 
 } // namespace quillo

@@ -7,8 +7,43 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillo {
+namespace {
+
+// The tool writes a few hundred bytes; anything much longer is not its file.
+constexpr qint64 maximumPointerSize = qint64{64} * 1024;
+
+// The pointer file lies in the tool's cache, read on the main thread: only a
+// regular file is read, and a FIFO, a device or a link there is refused
+// without blocking.
+std::optional<QByteArray> readPointerFile(const QString& path) {
+    const int descriptor =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (descriptor < 0) {
+        return std::nullopt;
+    }
+    QFile file;
+    struct stat status {};
+    if (!file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return std::nullopt;
+    }
+    QByteArray bytes = file.read(maximumPointerSize + 1);
+    if (bytes.size() > maximumPointerSize) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+} // namespace
+
 QString feedKey(const QString& origin, const QString& deliveryKey) {
     return QString::fromStdString(
         feedKey(origin.toUtf8().toStdString(), deliveryKey.toUtf8().toStdString()));
@@ -24,11 +59,11 @@ std::optional<QString> cachedIssuePdf(const QString& home, const QString& origin
         return std::nullopt;
     }
     const QString directory = QDir::cleanPath(feedDirectory(home, origin, *deliveryKey));
-    QFile pointer(directory + QStringLiteral("/latest.json"));
-    if (!pointer.open(QIODevice::ReadOnly)) {
+    const auto pointer = readPointerFile(directory + QStringLiteral("/latest.json"));
+    if (!pointer) {
         return std::nullopt;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(pointer.readAll());
+    const QJsonDocument document = QJsonDocument::fromJson(*pointer);
     if (!document.isObject()) {
         return std::nullopt;
     }
@@ -42,7 +77,8 @@ std::optional<QString> cachedIssuePdf(const QString& home, const QString& origin
     if (!QDir::isAbsolutePath(pdf) || QFileInfo(pdf).path() != directory) {
         return std::nullopt;
     }
-    if (!QFileInfo::exists(pdf)) {
+    // A regular file only: the menu hands it to a viewer and the renderer.
+    if (!QFileInfo(pdf).isFile()) {
         return std::nullopt;
     }
     return pdf;

@@ -16,8 +16,8 @@ QString feedKey(const QString& origin, const QString& deliveryKey);
 QString feedDirectory(const QString& home, const QString& origin, const QString& deliveryKey);
 
 // The normalised path of the PDF named by the feed's "latest.json", when it
-// lies directly in the feed directory and exists; nothing without a delivery
-// key or on any other failure.
+// lies directly in the feed directory and is a regular file; nothing without
+// a delivery key or on any other failure. Never blocks on what it finds there.
 std::optional<QString> cachedIssuePdf(const QString& home, const QString& origin,
                                       const std::optional<QString>& deliveryKey);
 

@@ -52,7 +52,8 @@ void bareDraw(benchmark::State& state) {
         fz_clear_pixmap_with_value(context, pixmap, 255);
         const float scale = static_cast<float>(height) / 792.0F;
         const fz_matrix ctm =
-            fz_concat(fz_scale(scale, scale), fz_translate((width - 612.0F * scale) / 2, 0));
+            fz_concat(fz_scale(scale, scale),
+                      fz_translate((static_cast<float>(width) - 612.0F * scale) / 2, 0));
         fz_device* device = fz_new_draw_device(context, fz_identity, pixmap);
         pdf_run_page(context, page, device, ctm, nullptr);
         fz_close_device(context, device);

@@ -3,6 +3,8 @@
 #include "kit/DeliveryKit.h"
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace quillo::DisplayRenderer {
 
@@ -13,4 +15,27 @@ namespace quillo::DisplayRenderer {
 // Thread-safe: every call owns its own MuPDF context.
 void render(const std::filesystem::path& pdf, const std::filesystem::path& to, DisplayModel model);
 
+// A display frame before encoding: rows of width ÷ 8 bytes, top to bottom, the
+// leftmost pixel in each byte's top bit, a set bit white.
+struct Frame {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> packed;
+};
+
+// The checks and the drawing of render(), without the PNG. The page is drawn
+// in horizontal bands on `threads` threads (the caller's included; 0: one per
+// available core, at most four); the frame is the same for every count.
+Frame rasterize(const std::filesystem::path& pdf, DisplayModel model, unsigned threads = 0);
+
+// What a program that opens the kit at run time, rather than linking it, finds
+// with dlsym: renders like render() and returns true, or false with the
+// failure's description.
+using RenderEntry = bool(const std::string& pdf, const std::string& to, DisplayModel model,
+                         std::string& failure);
+inline constexpr const char* renderEntryName = "quilloRenderDisplayFrame";
+
 } // namespace quillo::DisplayRenderer
+
+extern "C" bool quilloRenderDisplayFrame(const std::string& pdf, const std::string& to,
+                                         quillo::DisplayModel model, std::string& failure);

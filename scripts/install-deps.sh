@@ -8,7 +8,7 @@ packages=(
     qt6-base-dev qt6-svg-dev
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
     libharfbuzz-dev libfreetype-dev libjpeg-dev libpng-dev zlib1g-dev libbrotli-dev
-    libsecret-1-dev libglib2.0-dev libssl-dev
+    libsecret-1-dev libglib2.0-dev libssl-dev nlohmann-json3-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     dbus dbus-bin dbus-daemon gnome-keyring libsecret-tools libglib2.0-bin
     mupdf-tools poppler-utils hyperfine time

@@ -9,9 +9,9 @@
 namespace quillo::InstallTree {
 
 inline constexpr std::string_view executable = "bin/quillo-bar";
+inline constexpr std::string_view kitLibrary = "lib/quillo/libquillo-kit.so";
 inline constexpr std::string_view applicationModule = "lib/quillo/libquillo-app.so";
 inline constexpr std::string_view configureModule = "lib/quillo/libquillo-configure.so";
-inline constexpr std::string_view requestModule = "lib/quillo/libquillo-request.so";
 inline constexpr std::string_view companionTool = "libexec/quillo/quillo-print";
 inline constexpr std::string_view buildManifest = "share/quillo/build-manifest";
 

@@ -1,10 +1,11 @@
 // Configure mode end to end through the built executable, against the test
-// session's keyring (the real "print-token" account) and a preferences store
-// of each test's own.
+// session's keyring (the real "print-token" account, so these skip outside
+// that session) and a preferences store of each test's own.
 #include "store/Preferences.h"
 #include "store/Vault.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
+#include "tests/support/TestSession.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,7 +17,7 @@ namespace {
 
 using testing::ProcessOutcome;
 
-class ConfigureModeTest : public ::testing::Test {
+class ConfigureModeTest : public testing::KeyringTest {
 protected:
     QTemporaryDir configHome;
     QString storePath = configHome.filePath(QString(preferencesFile));

@@ -3,6 +3,7 @@
 #include "tests/support/PngFrame.h"
 #include "tests/support/QuilloBarProcess.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -32,25 +33,39 @@ protected:
 };
 
 // MuPDF repairs a broken cross-reference table with a warning on stderr unless
-// told otherwise; render mode's stderr must stay empty on success.
+// told otherwise; render mode's stderr must stay empty on success. Render mode
+// starts like a plain MuPDF tool: the loader's log shows no Qt and no GLib.
 TEST_F(RenderModeTest, RendersBothModelsWhereverTheFlagStandsAndSaysSoOnOneLine) {
     QByteArray damaged = testing::grayLetterPdf(0);
     damaged.replace("startxref", "startxref\n999999\n%damaged");
     testing::writeFile(pdf, damaged);
     const QStringList afterOthers{QStringLiteral("--configure-stdin"), QStringLiteral("extra"),
                                   renderFlag[0]};
+    auto environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("libs"));
+    environment.insert(QStringLiteral("LD_DEBUG_OUTPUT"), directory.filePath(QStringLiteral("ld")));
     for (const auto& [arguments, model, width] :
          {std::tuple{renderFlag, "og", 800}, std::tuple{afterOthers, "x", 1872}}) {
         SCOPED_TRACE(model);
         const auto outcome = testing::runQuilloBar(
             arguments,
-            request(R"({"pdf":"@PDF@","output":"@OUT@","model":")" + QByteArray(model) + "\"}"));
+            request(R"({"pdf":"@PDF@","output":"@OUT@","model":")" + QByteArray(model) + "\"}"),
+            environment);
         EXPECT_EQ(outcome.exitStatus, 0);
         EXPECT_EQ(outcome.standardOutput, renderedLine);
         EXPECT_EQ(outcome.standardError, QByteArray());
         const auto frame = testing::readPngFrame(output);
         ASSERT_TRUE(frame.has_value());
         EXPECT_EQ(frame->image.width(), width);
+    }
+    const QStringList logs = QDir(directory.path()).entryList({QStringLiteral("ld.*")});
+    ASSERT_EQ(logs.size(), 2);
+    for (const QString& log : logs) {
+        QFile file(directory.filePath(log));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray loaded = file.readAll();
+        EXPECT_TRUE(loaded.contains("libquillo-kit.so"));
+        EXPECT_FALSE(loaded.contains("libQt6") || loaded.contains("libglib")) << loaded.data();
     }
 }
 
@@ -65,6 +80,7 @@ TEST_F(RenderModeTest, RejectsMalformedRequestsAsAnInvalidIssueAndLeavesTheOutpu
              R"({"pdf":"@PDF@","output":null,"model":"og"})",
              R"([{"pdf":"@PDF@","output":"@OUT@","model":"og"}])",
              R"({"pdf":"@PDF@.missing","output":"@OUT@","model":"x"})",
+             R"({"pdf":"@PDF@\u0000.missing","output":"@OUT@","model":"x"})",
          }) {
         SCOPED_TRACE(json);
         const auto outcome = testing::runQuilloBar(renderFlag, request(json));
@@ -72,6 +88,11 @@ TEST_F(RenderModeTest, RejectsMalformedRequestsAsAnInvalidIssueAndLeavesTheOutpu
         EXPECT_EQ(outcome.standardOutput, QByteArray());
         EXPECT_EQ(outcome.standardError, invalidIssueLine);
     }
+    // A path cannot hold a NUL: the name before it is not written instead.
+    EXPECT_EQ(testing::runQuilloBar(
+                  renderFlag, request(R"({"pdf":"@PDF@","output":"@OUT@\u0000x","model":"x"})"))
+                  .standardError,
+              "Could not render display frame: Could not render this display frame.\n");
     QFile earlier(output);
     ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
     EXPECT_EQ(earlier.readAll(), "earlier frame");
@@ -90,17 +111,19 @@ TEST_F(RenderModeTest, ReportsTheParsersOwnDescriptionForInputThatIsNotJson) {
 }
 
 // Without a headless flag the executable loads the tray module and keeps
-// running: in folders of its own and without a bus, so that it neither meets
-// nor reopens an agent of the reader's.
+// running; in a home of its own, with no session bus to reach a keyring on,
+// so that it neither meets nor reopens an agent of the reader's.
 TEST(ProgramEntry, ApplicationModeStartsTheTrayApplicationAndKeepsRunning) {
-    QTemporaryDir folders;
     QProcess application;
+    QTemporaryDir home;
     auto environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR"}) {
-        environment.insert(QString::fromLatin1(name), folders.path());
-    }
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const char* folder :
+         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
+        environment.insert(QString::fromLatin1(folder), home.filePath(QString::fromLatin1(folder)));
+    }
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                       QStringLiteral("unix:path=") + home.filePath(QStringLiteral("no-bus")));
     application.setProcessEnvironment(environment);
     application.start(testing::buildRoot() + QStringLiteral("/bin/quillo-bar"), {});
     ASSERT_TRUE(application.waitForStarted());

@@ -4,7 +4,10 @@
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <thread>
 #include <vector>
 
 namespace quillo {
@@ -27,6 +30,7 @@ TEST(IssueCache, AcceptsOnlyAnExistingPdfDirectlyInTheFeedDirectory) {
     const QString feed = feedDirectory(home.path(), origin, key);
     const QString sibling = feedDirectory(home.path(), origin, QStringLiteral("other"));
     QDir().mkpath(feed + QStringLiteral("/nested"));
+    QDir().mkpath(feed + QStringLiteral("/folder.pdf"));
     QDir().mkpath(sibling);
     const QString pdf = feed + QStringLiteral("/issue-12.pdf");
     for (const QString& path : {pdf, feed + QStringLiteral("/nested/issue-12.pdf"),
@@ -50,6 +54,8 @@ TEST(IssueCache, AcceptsOnlyAnExistingPdfDirectlyInTheFeedDirectory) {
         {pointer(feed + QStringLiteral("/../../../../outside.pdf")), std::nullopt},
         {pointer(QStringLiteral("issue-12.pdf")), std::nullopt},
         {pointer(feed), std::nullopt},
+        {pointer(feed + QStringLiteral("/folder.pdf")), std::nullopt},
+        {pointer(pdf) + QByteArray(qsizetype{64} * 1024, ' '), std::nullopt},
         {"[" + pointer(pdf) + "]", std::nullopt},
         {R"({"pdf":12})", std::nullopt},
         {pointer(pdf).chopped(1), std::nullopt},
@@ -66,6 +72,21 @@ TEST(IssueCache, AcceptsOnlyAnExistingPdfDirectlyInTheFeedDirectory) {
     EXPECT_EQ(cachedIssuePdf(home.path(), origin, QString()), std::nullopt);
     EXPECT_EQ(cachedIssuePdf(home.path(), QStringLiteral("https://other.example"), key),
               std::nullopt);
+}
+
+// A FIFO in place of the pointer file would block a plain read forever.
+TEST(IssueCache, RefusesAPointerThatIsNoRegularFileWithoutBlocking) {
+    QTemporaryDir home;
+    const QString feed = feedDirectory(home.path(), origin, key);
+    QDir().mkpath(feed);
+    ASSERT_EQ(::mkfifo((feed + QStringLiteral("/latest.json")).toUtf8().constData(), 0600), 0);
+    auto lookup = std::make_shared<std::promise<std::optional<QString>>>();
+    auto result = lookup->get_future();
+    std::thread([lookup, home = home.path()] {
+        lookup->set_value(cachedIssuePdf(home, origin, key));
+    }).detach();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(result.get(), std::nullopt);
 }
 
 } // namespace

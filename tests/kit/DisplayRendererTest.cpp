@@ -1,10 +1,12 @@
 #include "kit/DisplayRenderer.h"
 
+#include "bench/SampleIssue.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/PngFrame.h"
 
 #include <QDir>
 #include <QTemporaryDir>
+#include <climits>
 #include <future>
 #include <gtest/gtest.h>
 #include <optional>
@@ -93,13 +95,21 @@ TEST_F(DisplayRendererTest, AcceptsOnlyIssuesOfOneToFourUnrotatedLetterPages) {
     }
 }
 
+// A FIFO named as the issue is refused at once instead of blocking the caller.
 TEST_F(DisplayRendererTest, RejectsWhatIsNotAPdfAndReportsAnUnwritableFolder) {
     EXPECT_EQ(render("Dear reader, this is not a PDF.\n", DisplayModel::x),
               DisplayError::invalidPDF);
     EXPECT_EQ(render(QByteArray(), DisplayModel::x), DisplayError::invalidPDF);
+    ASSERT_EQ(::mkfifo(path("pipe.pdf").c_str(), 0600), 0);
+    EXPECT_THROW(DisplayRenderer::render(path("pipe.pdf"), path("frame.png"), DisplayModel::x),
+                 DisplayError);
     EXPECT_FALSE(QFile::exists(QString::fromStdString(path("frame.png"))));
     EXPECT_EQ(render(testing::grayLetterPdf(255), DisplayModel::og, "missing/frame.png"),
               DisplayError::render);
+    // The temporary file beside the frame must fit in the folder too.
+    const std::string longest = std::string(NAME_MAX - 4, 'f') + ".png";
+    EXPECT_EQ(render(testing::grayLetterPdf(255), DisplayModel::og, longest.c_str()), std::nullopt);
+    EXPECT_EQ(frame(longest.c_str()).image.width(), 800);
 }
 
 TEST_F(DisplayRendererTest, WritesOneBitGrayFramesOfTheModelsSizeWithModeOwnerOnly) {
@@ -159,6 +169,26 @@ TEST_F(DisplayRendererTest, DrawsTheWholeMediaBoxWhenTheCropBoxIsSmaller) {
     EXPECT_EQ(cropped.image, uncropped.image);
     EXPECT_FALSE(cropped.isWhite(400, 10)) << "content outside the crop box is drawn";
     EXPECT_TRUE(cropped.isWhite(936, 702));
+}
+
+// However many threads draw the bands, across slanted edges, text, rules and
+// photographs that cross band borders, the frame is the one-thread frame.
+TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
+    const FixturePage strokes{usLetter, std::nullopt, std::nullopt,
+                              "0 g 3 w 10 10 m 600 780 l 600 10 l h S 0.6 g 50 600 m 300 100 500 "
+                              "700 560 20 c f 1 g 306 396 m 320 380 l 290 380 l f"};
+    for (const QByteArray& pdf : {testing::fixturePdf({strokes}), testing::grayLetterPdf(170),
+                                  QByteArray::fromStdString(sample::denseIssuePdf(2))}) {
+        testing::writeFile(QString::fromStdString(path("issue.pdf")), pdf);
+        for (const auto model : allDisplayModels) {
+            const auto oneThread = DisplayRenderer::rasterize(path("issue.pdf"), model, 1);
+            for (const unsigned threads : {2U, 3U, 4U}) {
+                EXPECT_TRUE(DisplayRenderer::rasterize(path("issue.pdf"), model, threads).packed ==
+                            oneThread.packed)
+                    << rawValue(model) << " on " << threads << " threads";
+            }
+        }
+    }
 }
 
 TEST_F(DisplayRendererTest, RendersOnSeveralThreadsAtOnce) {

@@ -6,6 +6,7 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -62,19 +63,25 @@ TEST_F(BuildFingerprintTest, HashesExecutableThenManifest) {
     EXPECT_NE(fingerprint(), first);
 }
 
+// Digests from sha256sum, not from the code's own helper.
 TEST_F(BuildFingerprintTest, UnreadableFilesCountAsEmpty) {
-    EXPECT_EQ(fingerprint(), sha256Hex(QByteArray()));
+    EXPECT_EQ(fingerprint(), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
 
     writeFile(executable, "program");
-    EXPECT_EQ(fingerprint(), sha256Hex("program"));
+    const QString program = "1310ca2c8932dbd118668bd97442558a3e1f546b5e15c69699dfbd6024f548d8";
+    EXPECT_EQ(fingerprint(), program);
 
     // Opens, then fails on the first read: nothing of it may reach the digest.
     ASSERT_TRUE(QDir().mkpath(manifest));
-    EXPECT_EQ(fingerprint(), sha256Hex("program"));
+    EXPECT_EQ(fingerprint(), program);
+
+    ASSERT_TRUE(QDir(manifest).removeRecursively());
+    writeFile(manifest, "0123  lib/quillo/libquillo-app.so\n");
+    EXPECT_EQ(fingerprint(), "deb53f4814339b5c4f1bc2b5fab76f61717e40f4b97a055e5f583a9e9849914c");
 }
 
 // Every line names a file under root with its digest, in sorted order; the
-// modules are listed, the executable and the manifest are not.
+// modules and the kit are listed, the executable and the manifest are not.
 void expectCompleteManifest(const QString& root) {
     QFile file(root + u'/' + QString::fromUtf8(InstallTree::buildManifest));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << root.toStdString();
@@ -89,7 +96,7 @@ void expectCompleteManifest(const QString& root) {
         paths.append(path);
     }
     for (const auto module : {InstallTree::applicationModule, InstallTree::configureModule,
-                              InstallTree::requestModule}) {
+                              std::string_view("lib/quillo/libquillo-kit.so")}) {
         EXPECT_TRUE(paths.contains(QString::fromUtf8(module))) << module;
     }
     EXPECT_FALSE(paths.contains(QString::fromUtf8(InstallTree::executable)));
@@ -98,7 +105,7 @@ void expectCompleteManifest(const QString& root) {
 }
 
 // The build tree and an installed tree both carry the manifest, and the
-// installed tree runs from where it was put.
+// installed tree runs from where it was put, pointing nowhere into the build.
 TEST(BuildManifest, BuildAndInstallWriteItAndTheInstalledTreeRuns) {
     expectCompleteManifest(buildRoot());
     QTemporaryDir prefix;
@@ -109,6 +116,12 @@ TEST(BuildManifest, BuildAndInstallWriteItAndTheInstalledTreeRuns) {
     ASSERT_TRUE(install.waitForFinished(120000));
     ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
     expectCompleteManifest(prefix.path());
+    QDirIterator files(prefix.path(), QDir::Files, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        QFile file(files.next());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_FALSE(file.readAll().contains(buildRoot().toUtf8())) << file.fileName().data();
+    }
 
     QProcess program;
     program.start(prefix.filePath(QStringLiteral("bin/quillo-bar")),

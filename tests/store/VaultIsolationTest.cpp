@@ -4,6 +4,8 @@
 #include "tests/store/PrivateSession.h"
 #include "tests/support/QuilloBarProcess.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <gtest/gtest.h>
 
 namespace quillo::testing {
@@ -110,6 +112,31 @@ TEST(VaultIsolation, NoKeyringOrNoBus) {
         EXPECT_FALSE(saved.standardError.contains(secret));
         EXPECT_EQ(read(environment, false).exitStatus, 2);
         EXPECT_EQ(read(environment, true).exitStatus, 2);
+    }
+}
+
+// The keyring tests run only with every part of scripts/test.sh's session:
+// its marker alone, or with a home or a bus elsewhere, makes them skip.
+TEST(VaultIsolation, KeyringTestsRunOnlyInTheTestSession) {
+    const PrivateSession session(true);
+    ASSERT_TRUE(session.ready());
+    QProcessEnvironment inside = session.environment();
+    const QString marker = QStringLiteral("QUILLO_TEST_SANDBOX");
+    inside.insert(marker, QFileInfo(inside.value(QStringLiteral("HOME"))).path());
+    QProcessEnvironment noMarker = inside;
+    noMarker.remove(marker);
+    QProcessEnvironment homeElsewhere = inside;
+    homeElsewhere.insert(QStringLiteral("HOME"), QDir::tempPath());
+    QProcessEnvironment otherBus = inside;
+    otherBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                    QStringLiteral("unix:path=/run/user/0/bus"));
+    for (const auto& [environment, runs] :
+         {std::pair{inside, true}, std::pair{noMarker, false}, std::pair{homeElsewhere, false},
+          std::pair{otherBus, false}}) {
+        const ProcessOutcome outcome =
+            runProgram(QStringLiteral(QUILLO_VAULT_TEST), {}, {}, environment);
+        EXPECT_EQ(outcome.exitStatus, 0) << outcome.standardOutput.data();
+        EXPECT_EQ(outcome.standardOutput.contains("[  SKIPPED ]"), !runs);
     }
 }
 

@@ -1,8 +1,10 @@
-// Runs against the keyring of the test session (scripts/test.sh). Each test
-// has accounts of its own, so test executables may run side by side.
+// Runs against the keyring of the test session (scripts/test.sh) and skips
+// anywhere else. Each test has accounts of its own, so test executables may
+// run side by side.
 #include "store/Vault.h"
 
 #include "store/VaultSchema.h"
+#include "tests/support/TestSession.h"
 
 #include <QUuid>
 #include <future>
@@ -23,7 +25,9 @@ GHashTable* attributes(const QString& account) {
                                    account.toUtf8().constData(), nullptr);
 }
 
-TEST(Vault, SaveCreatesThenReplacesOneItem) {
+using VaultTest = testing::KeyringTest;
+
+TEST_F(VaultTest, SaveCreatesThenReplacesOneItem) {
     const QString account = freshAccount();
     ASSERT_NO_THROW(Vault::save(QStringLiteral("first"), account));
     EXPECT_EQ(Vault::read(account, false), QStringLiteral("first"));
@@ -41,7 +45,7 @@ TEST(Vault, SaveCreatesThenReplacesOneItem) {
     g_hash_table_unref(search);
 }
 
-TEST(Vault, EmptyValueReadsAsEmptyAndOthersAsAbsent) {
+TEST_F(VaultTest, EmptyValueReadsAsEmptyAndOthersAsAbsent) {
     const QString empty = freshAccount();
     ASSERT_NO_THROW(Vault::save(QString(), empty));
     EXPECT_EQ(Vault::read(empty, false), QString());
@@ -64,8 +68,9 @@ TEST(Vault, EmptyValueReadsAsEmptyAndOthersAsAbsent) {
 }
 
 // The GUI reads on worker threads while the main thread may save.
-TEST(Vault, CallsFromSeveralThreadsAtOnce) {
+TEST_F(VaultTest, CallsFromSeveralThreadsAtOnce) {
     std::vector<std::future<bool>> results;
+    results.reserve(4);
     for (int index = 0; index < 4; ++index) {
         results.push_back(std::async(std::launch::async, [account = freshAccount()] {
             Vault::save(account + QStringLiteral("-value"), account);
