@@ -72,7 +72,7 @@ protected:
     // Publishes a two-page issue as the latest; the service holds its answer
     // at `stall`: the check's question, half the PDF, or the upload.
     QByteArray publish(const QString& id, std::optional<Step> stall = std::nullopt) {
-        const QByteArray pdf = testing::fixturePdf(
+        QByteArray pdf = testing::fixturePdf(
             {{testing::usLetter, {}, {}, "0 g 72 500 468 220 re f % " + id.toStdString()}, {}});
         const QString file = service.filePath(id + ".pdf");
         testing::writeFile(file, pdf);
