@@ -41,7 +41,12 @@ QString NewspaperService::origin() const {
     return QStringLiteral("https://127.0.0.1:%1").arg(port_);
 }
 
+void NewspaperService::release() {
+    QFile(directory_.filePath(QStringLiteral("released"))).open(QIODevice::WriteOnly);
+}
+
 void NewspaperService::script(const QJsonObject& script) {
+    QFile::remove(directory_.filePath(QStringLiteral("released")));
     QSaveFile file(directory_.filePath(QStringLiteral("script.json")));
     file.open(QIODevice::WriteOnly);
     file.write(QJsonDocument(script).toJson());

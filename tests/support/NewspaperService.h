@@ -22,8 +22,10 @@ public:
     [[nodiscard]] QString caBundle() const { return directory_.filePath(QStringLiteral("ca.pem")); }
     [[nodiscard]] QString filePath(const QString& name) const { return directory_.filePath(name); }
     // Replaces the script (its keys: see newspaper_service.py) and forgets
-    // the requests so far.
+    // the requests so far and an earlier release.
     void script(const QJsonObject& script);
+    // Stalled answers go on, and nothing stalls any more.
+    void release();
     [[nodiscard]] QList<QJsonObject> requests() const;
     // The body of request number `index` (0-based, as in requests()).
     [[nodiscard]] QByteArray body(qsizetype index) const;
