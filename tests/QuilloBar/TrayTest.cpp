@@ -18,23 +18,14 @@
 namespace quillo {
 namespace {
 
-// A line at a time: a line may arrive in pieces.
-QString nextLine(QProcess& process) {
-    while (!process.canReadLine() && process.waitForReadyRead(30000)) {
-    }
-    return QString::fromUtf8(process.readLine()).trimmed();
-}
-
 TEST(Tray, ShellReadsTheItemOnceAHostAppearsAndQuitLeavesTheToolAlone) {
-    const QString display = qEnvironmentVariable("QUILLO_TEST_DISPLAY");
-    if (display.isEmpty()) {
-        GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
-    }
     const testing::PrivateSession session(true);
     ASSERT_TRUE(session.ready());
-    QProcessEnvironment environment = session.environment();
-    environment.insert("DISPLAY", display);
-    environment.insert("QT_QPA_PLATFORM", "xcb");
+    const auto onDisplay = testing::onTestDisplay(session.environment());
+    if (!onDisplay) {
+        GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
+    }
+    const QProcessEnvironment& environment = *onDisplay;
 
     // A build of its own, whose tool fails at once until told to hang.
     QTemporaryDir tree;
@@ -46,10 +37,8 @@ TEST(Tray, ShellReadsTheItemOnceAHostAppearsAndQuitLeavesTheToolAlone) {
     QFile::link(built + "/lib", root.filePath("lib"));
     QFile::link(built + "/share", root.filePath("share"));
     const QString tool = root.filePath("libexec/quillo/quillo-print");
-    testing::writeFile(tool,
-                       "#!/bin/sh\ncd \"$(dirname \"$0\")\"\necho >>calls\n[ -e hang ] || exit 3\n"
-                       "echo $$ >pid\nexec sleep 3600\n");
-    QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner);
+    testing::writeProgram(tool, "#!/bin/sh\ncd \"$(dirname \"$0\")\"\necho >>calls\n"
+                                "[ -e hang ] || exit 3\necho $$ >pid\nexec sleep 3600\n");
     ASSERT_EQ(testing::runProgram(QUILLO_VAULT_PROBE, {"save", "print-token"}, "key", environment)
                   .exitStatus,
               0);
@@ -69,31 +58,23 @@ TEST(Tray, ShellReadsTheItemOnceAHostAppearsAndQuitLeavesTheToolAlone) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return root.exists("libexec/quillo/calls"); }, 30000));
 
     testing::writeFile(root.filePath("libexec/quillo/hang"), {});
-    QProcess shell;
-    shell.setProcessEnvironment(environment);
-    shell.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    shell.start("/usr/bin/python3", {QUILLO_TRAY_SHELL});
-    ASSERT_EQ(nextLine(shell), "ready");
+    testing::TrayShell shell(environment);
+    ASSERT_EQ(shell.ask(), "ready");
     const QString toolPid = root.filePath("libexec/quillo/pid");
     ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(toolPid); }, 30000));
-    shell.write("read\n");
     EXPECT_EQ(
-        nextLine(shell).split(u'\t'),
+        shell.ask("read\n").split(u'\t'),
         QStringList({QString::number(agent.processId()), "Quillo \u00B7 Your newspaper, delivered.",
                      "Checking for a new issue\u2026 (off)|-|Read latest issue (off)|"
                      "Sync now\u2026 (off)|-|Settings\u2026|Open Quillo|-|Quit Quillo"}));
 
-    shell.write("click Quit Quillo\n");
-    EXPECT_EQ(nextLine(shell), "clicked");
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
     EXPECT_TRUE(agent.waitForFinished(10000));
     EXPECT_EQ(agent.exitCode(), 0);
-    QFile pid(toolPid);
-    ASSERT_TRUE(pid.open(QIODevice::ReadOnly));
-    const auto toolProcess = static_cast<pid_t>(pid.readAll().trimmed().toInt());
+    const auto toolProcess = static_cast<pid_t>(testing::readFile(toolPid).trimmed().toInt());
+    ASSERT_GT(toolProcess, 0);
     EXPECT_EQ(::kill(toolProcess, 0), 0) << "the companion tool was stopped with the agent";
     ::kill(toolProcess, SIGKILL);
-    shell.closeWriteChannel();
-    shell.waitForFinished();
 }
 
 } // namespace

@@ -1,7 +1,6 @@
 #include "agent/Command.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
@@ -71,17 +70,13 @@ TEST(Command, SeveralMegabytesOnBothStreamsComplete) {
 }
 
 TEST(Command, StartFailureIsStatusOneWithTheReason) {
-    QTemporaryDir directory;
-    const QString notExecutable = directory.filePath(QStringLiteral("tool"));
-    QFile file(notExecutable);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    const auto missing = command(directory.filePath(QStringLiteral("absent")), {});
-    EXPECT_EQ(missing.exitStatus, 1);
-    EXPECT_EQ(missing.output, QStringLiteral("No such file or directory"));
-    const auto refused = command(notExecutable, {}, CommandEnvironment{});
-    EXPECT_EQ(refused.exitStatus, 1);
-    EXPECT_EQ(refused.output, QStringLiteral("Permission denied"));
+    for (const auto& [program, reason] :
+         {std::pair{"/nonexistent/tool", "No such file or directory"},
+          std::pair{"/dev/null", "Permission denied"}}) {
+        const auto result = command(QString::fromLatin1(program), {}, CommandEnvironment{});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.output, QString::fromLatin1(reason));
+    }
 }
 
 TEST(Command, ExtraEnvironmentIsMergedOverTheInheritedOneForTheChildOnly) {

@@ -2,6 +2,7 @@
 
 #include "tests/support/PdfAssembly.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <charconv>
 #include <gtest/gtest.h>
@@ -70,6 +71,10 @@ void writeProgram(const QString& path, const QByteArray& script) {
 QByteArray readFile(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString sha256(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 } // namespace quillo::testing

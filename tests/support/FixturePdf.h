@@ -34,5 +34,7 @@ void writeFile(const QString& path, const QByteArray& bytes);
 void writeProgram(const QString& path, const QByteArray& script);
 // The file's bytes, or nothing when it cannot be read.
 QByteArray readFile(const QString& path);
+// Lowercase hex.
+QString sha256(const QByteArray& bytes);
 
 } // namespace quillo::testing
