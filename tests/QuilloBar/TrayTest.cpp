@@ -1,11 +1,11 @@
-// The tray as a desktop shell reads it: under Xvfb, on a private bus with a
-// keyring, an authorized build starts before any tray host and shows its
+// The tray as a desktop shell reads it: under Xvfb, on the test's private bus
+// with a keyring, an authorized build starts before any tray host and shows its
 // window; once the tests' StatusNotifierWatcher comes up it starts again in
 // the same process, and the shell reads its item and menu over
 // com.canonical.dbusmenu while a check that never ends runs, then quits it.
 #include "store/BuildFingerprint.h"
 #include "store/Preferences.h"
-#include "tests/store/PrivateSession.h"
+#include "store/Vault.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
 
@@ -19,9 +19,7 @@ namespace quillo {
 namespace {
 
 TEST(Tray, ShellReadsTheItemOnceAHostAppearsAndQuitLeavesTheToolAlone) {
-    const testing::PrivateSession session(true);
-    ASSERT_TRUE(session.ready());
-    const auto onDisplay = testing::onTestDisplay(session.environment());
+    const auto onDisplay = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
     if (!onDisplay) {
         GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
     }
@@ -39,10 +37,8 @@ TEST(Tray, ShellReadsTheItemOnceAHostAppearsAndQuitLeavesTheToolAlone) {
     const QString tool = root.filePath("libexec/quillo/quillo-print");
     testing::writeProgram(tool, "#!/bin/sh\ncd \"$(dirname \"$0\")\"\necho >>calls\n"
                                 "[ -e hang ] || exit 3\necho $$ >pid\nexec sleep 3600\n");
-    ASSERT_EQ(testing::runProgram(QUILLO_VAULT_PROBE, {"save", "print-token"}, "key", environment)
-                  .exitStatus,
-              0);
-    Preferences stored(environment.value("XDG_CONFIG_HOME") + u'/' + QString(preferencesFile));
+    Vault::save(QStringLiteral("key"), SecretAccount::printToken);
+    Preferences stored;
     stored.setString(PreferenceKey::authorizedBuild,
                      buildFingerprint(std::filesystem::path(tree.path().toStdString())));
     stored.setBoolean(PreferenceKey::didShowWelcome, true);
