@@ -5,6 +5,7 @@
 // The run's own result lines are DeliveryRunTest's.
 #include "QuilloBar/AppDelegate.h"
 
+#include "QuilloBar/SettingsRules.h"
 #include "agent/Command.h"
 #include "agent/IssueCache.h"
 #include "store/Preferences.h"
@@ -383,59 +384,30 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     EXPECT_EQ(opened.size(), 3);
 }
 
-} // namespace
-} // namespace quillo
-
-namespace quillo {
-namespace {
-
 // Every refusal writes nothing, neither settings nor secrets; a save that
 // passes stores the secrets, the settings and the login item, then checks once.
 TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
     using Edit = std::function<void(SettingsModel&)>;
     struct Case {
-        const char* name;
         Edit edit;
         QString status;
         bool turnOn = true;
         QStringList arguments;
     };
-    const auto both = [](SettingsModel& form) {
-        form.setDestination(DeliveryDestination::both);
-        form.setPrinter(QStringLiteral("Kitchen"));
-        form.setKey(QStringLiteral(" key-1 \n"));
-        form.setWebhook(QStringLiteral("https://trmnl.com/api/plugin_settings/abc/image"));
-        form.setAutomatic(true);
-        form.setLaunchAtLogin(true);
-    };
-    const auto then = [both](Edit edit) {
-        return [both, edit](SettingsModel& form) {
-            both(form);
-            edit(form);
-        };
-    };
-    const QString unchanged = connect;
+    const Edit none = [](SettingsModel&) {};
     const std::vector<Case> cases{
-        {"preview",
-         both,
-         "Preview only. No settings saved and no device contacted.",
-         true,
-         {"--preview-settings"}},
-        {"origin", then([](SettingsModel& f) { f.setOrigin("http://quillo.news"); }),
-         "Use an HTTPS service address without a path or key"},
-        {"printer", then([](SettingsModel& f) { f.setPrinter({}); }),
-         "Choose a printer, or deliver to e-ink"},
-        {"webhook", then([](SettingsModel& f) { f.setWebhook("https://trmnl.com/api/"); }),
-         "Paste a valid HTTPS TRMNL image webhook"},
-        {"no key", then([](SettingsModel& f) { f.setKey({}); }), "Add or unlock your delivery key"},
-        {"bad key", then([](SettingsModel& f) { f.setKey("key 1"); }),
-         "Use the delivery key without spaces or quotes"},
-        {"declined", both, unchanged, false},
-        {"saved", both, "Saved \u00B7 automatic delivery on"},
+        {none, SaveMessage::previewOnly, true, {"--preview-settings"}},
+        {[](SettingsModel& f) { f.setOrigin("http://quillo.news"); }, SaveMessage::badOrigin},
+        {[](SettingsModel& f) { f.setPrinter({}); }, SaveMessage::noPrinter},
+        {[](SettingsModel& f) { f.setWebhook("https://trmnl.com/api/"); }, SaveMessage::badWebhook},
+        {[](SettingsModel& f) { f.setKey({}); }, SaveMessage::noKey},
+        {[](SettingsModel& f) { f.setKey("key 1"); }, SaveMessage::badKey},
+        {none, connect, false},
+        {none, "Saved \u00B7 automatic delivery on"},
     };
     answerWithIssue();
     for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
+        SCOPED_TRACE(testCase.status.toStdString());
         storeSecrets({}, {});
         QFile::remove(preferencesFile);
         makeDelegate(testCase.arguments);
@@ -445,8 +417,15 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
             return testCase.turnOn;
         };
         delegate->showSettings();
-        testCase.edit(delegate->form());
-        delegate->form().save();
+        SettingsModel& form = delegate->form();
+        form.setDestination(DeliveryDestination::both);
+        form.setPrinter(QStringLiteral("Kitchen"));
+        form.setKey(QStringLiteral(" key-1 \n"));
+        form.setWebhook(QStringLiteral("https://trmnl.com/api/plugin_settings/abc/image"));
+        form.setAutomatic(true);
+        form.setLaunchAtLogin(true);
+        testCase.edit(form);
+        form.save();
         settle();
         const bool saved = testCase.status.startsWith(QStringLiteral("Saved"));
         EXPECT_EQ(delegate->status(), saved ? readyOn : testCase.status);

@@ -18,12 +18,9 @@ TEST(LoginItem, EntryIsWrittenSkippedAndRemoved) {
     EXPECT_FALSE(item.isEnabled());
     item.registerItem(QStringLiteral("/opt/quillo/bin/quillo-bar"));
     EXPECT_TRUE(item.isEnabled());
+    // gio launch below checks the rest of the entry.
     const QByteArray entry = testing::readFile(item.entryPath());
-    for (const char* line :
-         {"[Desktop Entry]\n", "Type=Application\n", "Name=Quillo\n",
-          "Exec=/opt/quillo/bin/quillo-bar\n", "X-GNOME-Autostart-enabled=true\n"}) {
-        EXPECT_TRUE(entry.contains(line)) << line;
-    }
+    EXPECT_TRUE(entry.contains("\nX-GNOME-Autostart-enabled=true\n"));
     for (const char* skip : {"Hidden=true", "Hidden = true", "X-GNOME-Autostart-enabled=false"}) {
         testing::writeFile(item.entryPath(), entry + skip + '\n');
         EXPECT_FALSE(item.isEnabled()) << skip;
