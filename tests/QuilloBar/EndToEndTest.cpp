@@ -1,7 +1,8 @@
 // The agent and the real companion tool against the local newspaper service,
-// the private CUPS and the session's keyring: a launch and two deliveries,
-// kill -9 of the agent or the tool at each step of a delivery, answers too
-// large or too slow, and where the two secrets may and may not be found.
+// the private CUPS and the session's keyring: launches with and without a tray
+// host, two deliveries, kill -9 of the agent or the tool at each step of a
+// delivery, answers too large or too slow, and where the two secrets may and
+// may not be found.
 #include "QuilloBar/AppDelegate.h"
 #include "agent/IssueCache.h"
 #include "store/BuildFingerprint.h"
@@ -214,6 +215,39 @@ TEST_F(EndToEnd, AuthorizedLaunchChecksThenDeliveriesPrintOnceAndSyncOnce) {
 
     EXPECT_EQ(deliver().last(), joined({again, "Display already synced"}));
     EXPECT_EQ(jobsOf("2026-12-08"), 1);
+}
+
+// Launched before any tray host, the agent shows its window and checks; once
+// a host (the shell's StatusNotifierWatcher) appears it starts again in the
+// same process, and the shell reads its item and menu over dbusmenu while its
+// check hangs, then quits it: the agent leaves at once, the tool carries on.
+TEST_F(EndToEnd, TrayHostAppearingLaterRestartsTheAgentAndQuitLeavesTheToolAlone) {
+    const auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
+    if (!environment) {
+        GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
+    }
+    publish(QStringLiteral("2026-12-09"));
+    QProcess agent;
+    agent.setProcessEnvironment(*environment);
+    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
+    waitUntil([&] { return service.requests().size() == 2 && tools().isEmpty(); });
+    EXPECT_EQ(testing::runProgram("xwininfo", {"-name", "Quillo"}, {}, *environment).exitStatus, 0);
+
+    publish(QStringLiteral("2026-12-09"), Step::check);
+    testing::TrayShell shell(*environment);
+    ASSERT_EQ(shell.ask(), "ready");
+    waitUntil([&] { return reached(Step::check); });
+    EXPECT_EQ(
+        shell.ask("read\n").split(u'\t'),
+        QStringList({QString::number(agent.processId()), "Quillo \u00B7 Your newspaper, delivered.",
+                     "Checking for a new issue\u2026 (off)|-|Read latest issue|"
+                     "Sync now\u2026 (off)|-|Settings\u2026|Open Quillo|-|Quit Quillo"}));
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
+    EXPECT_TRUE(agent.waitForFinished(10000));
+    EXPECT_EQ(agent.exitCode(), 0);
+    EXPECT_EQ(tools().size(), 1) << "the companion tool was stopped with the agent";
+    service.release();
+    waitUntil([] { return tools().isEmpty(); });
 }
 
 // Columns: where the delivery is stopped, whether the agent (else the tool)
