@@ -184,56 +184,25 @@ protected:
     QByteArray outputs;
 };
 
-TEST_F(EndToEnd, AuthorizedLaunchChecksThenDeliveriesPrintOnceAndSyncOnce) {
+// Launched before any tray host, the authorized agent shows its window and
+// checks; once a host (the shell's StatusNotifierWatcher) appears it starts
+// again in the same process, and the shell reads its item and menu over
+// dbusmenu while its check hangs, then quits it: the agent leaves at once,
+// the tool carries on. Launched with a host, it checks and shows the issue
+// ready; then two deliveries.
+TEST_F(EndToEnd, LaunchesWithAndWithoutATrayHostThenDeliveriesPrintOnceAndSyncOnce) {
     const auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
     if (!environment) {
         GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
     }
-    publish(QStringLiteral("2026-12-08"));
-    testing::TrayShell shell(*environment);
-    ASSERT_EQ(shell.ask(), "ready");
-    QProcess agent;
-    agent.setProcessEnvironment(*environment);
-    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
-    const QString ready = "Latest issue ready \u00B7 automatic delivery off (off)";
-    waitUntil([&] { return shell.ask("read\n").section(u'\t', 2).section(u'|', 0, 0) == ready; });
-    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
-    ASSERT_TRUE(agent.waitForFinished(10000));
-    EXPECT_EQ(agent.exitCode(), 0);
-    EXPECT_EQ(service.requests().size(), 2); // the question, then the PDF
-
-    EXPECT_EQ(deliver(),
-              QStringList({"Delivering your newspaper\u2026", joined({sent, uploaded})}));
-    EXPECT_EQ(jobsOf("2026-12-08"), 1);
-    EXPECT_EQ(cups.printed(), issues.first());
-    const QList<QJsonObject> requests = service.requests();
-    ASSERT_EQ(requests.last()["path"].toString(), hookPath);
-    const QByteArray frame = service.body(requests.size() - 1);
-    EXPECT_EQ(requests.last()["content_type"].toString(), "image/png");
-    EXPECT_EQ(QImage::fromData(frame, "PNG").size(), QSize(1872, 1404));
-    EXPECT_EQ(frame.mid(24, 2), QByteArray("\x01\x00", 2)); // bit depth 1, gray
-
-    EXPECT_EQ(deliver().last(), joined({again, "Display already synced"}));
-    EXPECT_EQ(jobsOf("2026-12-08"), 1);
-}
-
-// Launched before any tray host, the agent shows its window and checks; once
-// a host (the shell's StatusNotifierWatcher) appears it starts again in the
-// same process, and the shell reads its item and menu over dbusmenu while its
-// check hangs, then quits it: the agent leaves at once, the tool carries on.
-TEST_F(EndToEnd, TrayHostAppearingLaterRestartsTheAgentAndQuitLeavesTheToolAlone) {
-    const auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
-    if (!environment) {
-        GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
-    }
-    publish(QStringLiteral("2026-12-09"));
+    publish(QStringLiteral("2026-12-07"));
     QProcess agent;
     agent.setProcessEnvironment(*environment);
     agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
     waitUntil([&] { return service.requests().size() == 2 && tools().isEmpty(); });
     EXPECT_EQ(testing::runProgram("xwininfo", {"-name", "Quillo"}, {}, *environment).exitStatus, 0);
 
-    publish(QStringLiteral("2026-12-09"), Step::check);
+    publish(QStringLiteral("2026-12-07"), Step::check);
     testing::TrayShell shell(*environment);
     ASSERT_EQ(shell.ask(), "ready");
     waitUntil([&] { return reached(Step::check); });
@@ -248,6 +217,29 @@ TEST_F(EndToEnd, TrayHostAppearingLaterRestartsTheAgentAndQuitLeavesTheToolAlone
     EXPECT_EQ(tools().size(), 1) << "the companion tool was stopped with the agent";
     service.release();
     waitUntil([] { return tools().isEmpty(); });
+
+    publish(QStringLiteral("2026-12-08"));
+    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
+    const QString ready = "Latest issue ready \u00B7 automatic delivery off (off)";
+    waitUntil([&] { return shell.ask("read\n").section(u'\t', 2).section(u'|', 0, 0) == ready; });
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
+    ASSERT_TRUE(agent.waitForFinished(10000));
+    EXPECT_EQ(agent.exitCode(), 0);
+    EXPECT_EQ(service.requests().size(), 2); // the question, then the PDF
+
+    EXPECT_EQ(deliver(),
+              QStringList({"Delivering your newspaper\u2026", joined({sent, uploaded})}));
+    EXPECT_EQ(jobsOf("2026-12-08"), 1);
+    EXPECT_EQ(cups.printed(), issues.value("2026-12-08"));
+    const QList<QJsonObject> requests = service.requests();
+    ASSERT_EQ(requests.last()["path"].toString(), hookPath);
+    const QByteArray frame = service.body(requests.size() - 1);
+    EXPECT_EQ(requests.last()["content_type"].toString(), "image/png");
+    EXPECT_EQ(QImage::fromData(frame, "PNG").size(), QSize(1872, 1404));
+    EXPECT_EQ(frame.mid(24, 2), QByteArray("\x01\x00", 2)); // bit depth 1, gray
+
+    EXPECT_EQ(deliver().last(), joined({again, "Display already synced"}));
+    EXPECT_EQ(jobsOf("2026-12-08"), 1);
 }
 
 // Columns: where the delivery is stopped, whether the agent (else the tool)

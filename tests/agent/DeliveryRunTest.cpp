@@ -75,7 +75,6 @@ protected:
 TEST_F(DeliveryRunTest, EachToolAnswerGivesItsResultLine) {
     const QStringList d{download};
     const QStringList dp{download, print};
-    const QStringList ds{download, sync};
     // clang-format off
     const std::vector<RunCase> cases{
         {"check fails", printer, true, {"\n  network down \n", 3}, {}, {}, Pdf::issue,
@@ -96,8 +95,6 @@ TEST_F(DeliveryRunTest, EachToolAnswerGivesItsResultLine) {
         {"check only; a state of the wrong type is ignored", both, false,
          {R"({"state":["disabled"],"issue":"issue.12","pdf":"@PDF@"})"}, {}, {}, Pdf::issue,
          "Latest issue ready \u00B7 automatic delivery on", d},
-        {"sent", printer, true, {readyIssue}, {"job 7 queued\n"}, {}, Pdf::issue,
-         "Sent to print queue", dp},
         {"refusal outranks already printed", printer, true, {readyIssue},
          {"disabled\nAlready printed\n"}, {}, Pdf::issue,
          "Print stopped: delivery permission changed", dp},
@@ -105,7 +102,6 @@ TEST_F(DeliveryRunTest, EachToolAnswerGivesItsResultLine) {
          "Print stopped: delivery permission changed", dp},
         {"pdf vanished", printer, true, {readyIssue}, {}, {}, Pdf::missing,
          "Validated PDF is unavailable", d},
-        {"uploaded", display, true, {readyIssue}, {}, {"accepted\n"}, Pdf::issue, uploaded, ds},
         {"render fails", display, true, {readyIssue}, {}, {}, Pdf::notAPdf,
          "Display render failed: " + notAnIssue, d},
         {"printed, render fails", both, true, {readyIssue}, {}, {}, Pdf::notAPdf,
