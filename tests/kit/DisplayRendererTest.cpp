@@ -111,6 +111,7 @@ TEST_F(DisplayRendererTest, WritesOneBitGrayFramesOfTheModelsSizeThresholdedAt17
     for (const int gray : {169, 170}) {
         testing::writeFile(QString::fromStdString(path("issue.pdf")), testing::grayLetterPdf(gray));
         std::vector<std::future<void>> renders;
+        renders.reserve(allDisplayModels.size());
         for (const auto model : allDisplayModels) {
             renders.push_back(std::async(std::launch::async, [this, model] {
                 DisplayRenderer::render(path("issue.pdf"), path(std::string(rawValue(model))),
