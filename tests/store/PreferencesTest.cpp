@@ -91,7 +91,10 @@ TEST_F(PreferencesTest, ReadsAgreeBeforeAndAfterReload) {
         EXPECT_FALSE(preferences->boolean(PreferenceKey::destination));
         EXPECT_FALSE(preferences->string(PreferenceKey::displayModel));
     }
-    EXPECT_EQ(Preferences(directory.filePath("absent.conf")).integer(PreferenceKey::maxPages), 0);
+    const Preferences absent(directory.filePath("absent.conf"));
+    EXPECT_EQ(std::pair(absent.integer(PreferenceKey::maxPages),
+                        absent.boolean(PreferenceKey::automatic)),
+              std::pair(0, false));
 }
 
 } // namespace
