@@ -1,11 +1,13 @@
 #include "agent/Command.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -19,6 +21,10 @@
 
 namespace quillo {
 namespace {
+
+// Far beyond any line or listing a caller reads, and within what a process
+// may hold: the status line keeps 400 characters of it.
+constexpr qsizetype outputLimit = qsizetype{8} << 20;
 
 class FileDescriptor {
 public:
@@ -131,8 +137,10 @@ int remainingMilliseconds(std::chrono::steady_clock::time_point deadline) {
     return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60'000));
 }
 
-// Reads until end of file, or until the deadline; false when the deadline came first.
-bool readToEnd(int descriptor, QByteArray& bytes,
+// Reads until end of file, or until the deadline; false when the deadline came
+// first. Keeps the first `outputLimit` bytes and drains the rest, so a child
+// that writes without end neither blocks nor fills memory.
+bool readToEnd(int descriptor, QByteArray& bytes, bool& truncated,
                std::optional<std::chrono::steady_clock::time_point> deadline) {
     std::array<char, 65536> buffer{};
     for (;;) {
@@ -152,7 +160,9 @@ bool readToEnd(int descriptor, QByteArray& bytes,
         }
         const ssize_t count = ::read(descriptor, buffer.data(), buffer.size());
         if (count > 0) {
-            bytes.append(buffer.data(), static_cast<qsizetype>(count));
+            const qsizetype kept = std::min<qsizetype>(count, outputLimit - bytes.size());
+            bytes.append(buffer.data(), kept);
+            truncated = truncated || kept < count;
         } else if (count == 0 || errno != EINTR) {
             return true;
         }
@@ -194,11 +204,28 @@ Wait waitForExit(pid_t child, int& waitStatus,
     }
 }
 
-QString decodedUtf8(const QByteArray& bytes) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
-                                                     QStringDecoder::Flag::ConvertInitialBom);
+// Output that is not UTF-8 becomes a line naming the program rather than an
+// empty text, which would leave the reader with a failure and no reason. A cut
+// may split the last character: that part is dropped, not taken for an error.
+QString decodedUtf8(const QByteArray& bytes, bool truncated, const QString& program) {
+    QStringDecoder decoder(QStringDecoder::Utf8, truncated
+                                                     ? QStringDecoder::Flag::ConvertInitialBom
+                                                     : QStringDecoder::Flag::Stateless |
+                                                           QStringDecoder::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
-    return decoder.hasError() ? QString() : text;
+    if (decoder.hasError()) {
+        return program + QStringLiteral(" wrote output that is not UTF-8 text");
+    }
+    return text;
+}
+
+// A child that a signal ended without a word still gets a line.
+QString silentEnd(int waitStatus, const QString& program) {
+    const int signal = WTERMSIG(waitStatus);
+    const char* description = ::sigdescr_np(signal);
+    return program + QStringLiteral(" ended on signal %1 (%2)")
+                         .arg(signal)
+                         .arg(QLatin1StringView(description != nullptr ? description : "unknown"));
 }
 
 } // namespace
@@ -261,7 +288,8 @@ CommandResult command(const QString& path, const QStringList& arguments,
     writeEnd.reset();
 
     QByteArray bytes;
-    const bool readInTime = readToEnd(readEnd.get(), bytes, deadline);
+    bool truncated = false;
+    const bool readInTime = readToEnd(readEnd.get(), bytes, truncated, deadline);
     readEnd.reset();
     int waitStatus = 0;
     Wait wait = readInTime ? waitForExit(child, waitStatus, deadline) : Wait::deadlinePassed;
@@ -273,7 +301,13 @@ CommandResult command(const QString& path, const QStringList& arguments,
         wait = waitForExit(child, waitStatus, std::nullopt);
     }
     const int exitStatus = wait == Wait::exited ? exitStatusOf(waitStatus) : 1;
-    return {exitStatus, decodedUtf8(bytes), deadlinePassed};
+    const QString program = QFileInfo(path).fileName();
+    QString output = decodedUtf8(bytes, truncated, program);
+    if (wait == Wait::exited && !deadlinePassed && WIFSIGNALED(waitStatus) &&
+        output.trimmed().isEmpty()) {
+        output = silentEnd(waitStatus, program);
+    }
+    return {exitStatus, output, deadlinePassed};
 }
 
 } // namespace quillo

@@ -13,9 +13,10 @@ struct CommandResult {
     // The child's exit status (its signal number when a signal ended it); 1 when
     // it could not be started.
     int exitStatus = 1;
-    // Standard output and standard error in arrival order, decoded as UTF-8;
-    // empty when the bytes are not UTF-8. The start error's description when the
-    // child could not be started.
+    // Standard output and standard error in arrival order, decoded as UTF-8, at
+    // most the first 8 MiB of them. A line naming the program instead when the
+    // bytes are not UTF-8, or when a signal ended it without a word. The start
+    // error's description when the child could not be started.
     QString output;
     // The deadline came before the child finished: its process group was killed
     // and `output` holds what arrived until then.

@@ -12,6 +12,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     dbus dbus-bin dbus-daemon gnome-keyring libsecret-tools libglib2.0-bin
     mupdf-tools poppler-utils hyperfine time
+    dpkg-dev file scdoc desktop-file-utils appstream lintian
     qt6-qpa-plugins
     libcurl4-openssl-dev libcups2-dev nlohmann-json3-dev
     cups-daemon cups-client openssl python3 curl

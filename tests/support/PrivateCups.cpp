@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QThread>
+#include <csignal>
 
 namespace quillo::testing {
 namespace {
@@ -33,6 +34,7 @@ PrivateCups::~PrivateCups() {
 }
 
 void PrivateCups::stop() {
+    freeze(false);
     run(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("stop"), directory_.path()});
 }
 
@@ -45,15 +47,13 @@ QStringList PrivateCups::jobs() const {
 }
 
 QStringList PrivateCups::filteredJobs(qsizetype count) const {
-    QStringList lines;
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    const auto lines = [this] {
         QFile log(directory_.filePath(QStringLiteral("jobs/jobs.log")));
-        lines = log.open(QIODevice::ReadOnly)
-                    ? QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                    : QStringList();
-        if (lines.size() >= count) {
-            break;
-        }
+        return log.open(QIODevice::ReadOnly)
+                   ? QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+                   : QStringList();
+    };
+    for (int attempt = 0; attempt < 200 && lines().size() < count; ++attempt) {
         QThread::msleep(50);
     }
     // The device is written after the filter started: wait for the job to end.
@@ -63,7 +63,15 @@ QStringList PrivateCups::filteredJobs(qsizetype count) const {
          ++attempt) {
         QThread::msleep(50);
     }
-    return lines;
+    return lines();
+}
+
+void PrivateCups::freeze(bool frozen) const {
+    QFile pid(directory_.filePath(QStringLiteral("cupsd.pid")));
+    const int process = pid.open(QIODevice::ReadOnly) ? pid.readAll().trimmed().toInt() : 0;
+    if (process > 0) {
+        ::kill(process, frozen ? SIGSTOP : SIGCONT);
+    }
 }
 
 QByteArray PrivateCups::printed() const {

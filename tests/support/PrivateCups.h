@@ -16,14 +16,18 @@ public:
 
     [[nodiscard]] bool ready() const { return !server_.isEmpty(); }
     [[nodiscard]] const QString& server() const { return server_; }
+    // Its configuration, spool, logs and the file device's output.
+    [[nodiscard]] QString directory() const { return directory_.path(); }
     static QString queue() { return QStringLiteral("Quillo"); }
     // Every job the scheduler holds, finished or not, as lpstat lists them.
     [[nodiscard]] QStringList jobs() const;
     // "title<TAB>options" of each job its filter ran, waiting until `count`
-    // arrived or ten seconds passed.
+    // arrived or ten seconds passed, and then until no job is left to run.
     [[nodiscard]] QStringList filteredJobs(qsizetype count) const;
     // What the queue's file device received last.
     [[nodiscard]] QByteArray printed() const;
+    // SIGSTOP/SIGCONT: a scheduler that takes connections but answers nothing.
+    void freeze(bool frozen) const;
     void stop();
 
 private:

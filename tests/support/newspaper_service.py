@@ -14,7 +14,10 @@ reads DIR/script.json, which the test or demo writes (replace it whole):
    "routes": {"/path": response, ...}}  overrides, matched without the query
 
 A response is {"status": 200, "json": {...} | "body": "..." | "file": path |
-"zeros": n, "length": false (no Content-Length), "location": "..."}.
+"zeros": n, "length": false (no Content-Length), "location": "...",
+"stall": true | n}. A stall holds the answer (true) or sends the headers and
+the body's first n bytes, then waits until DIR/released exists, and goes on;
+once it exists, nothing stalls (a new script goes with a new release).
 POST /api/plugin_settings/<uuid>/image answers 200 unless a route says other.
 Every request is appended to DIR/requests.jsonl (method, path, host,
 authorization, content_type, length, sha256 of the body), each request's body
@@ -29,6 +32,7 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 
 BASE = ""
 LOCK = threading.Lock()
@@ -66,6 +70,15 @@ def issue_routes(issue):
             pdf: {"file": issue["file"]}}
 
 
+def released():
+    return os.path.exists(os.path.join(BASE, "released"))
+
+
+def wait_for_release():
+    while not released():
+        time.sleep(0.05)
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     # Headers and body leave in separate writes; Nagle would hold the second.
@@ -91,6 +104,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 file.write(body)
 
     def respond(self, answer):
+        stall = False if released() else answer.get("stall", False)
+        if stall is True:
+            wait_for_release()
         status = answer.get("status", 200)
         headers = {}
         if "location" in answer:
@@ -116,6 +132,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         self.end_headers()
         try:
+            if stall is not True and stall is not False:
+                self.wfile.write(body[:stall])
+                self.wfile.flush()
+                wait_for_release()
+                body = body[stall:]
             self.wfile.write(body)
             block = bytes(65536)
             while zeros > 0:

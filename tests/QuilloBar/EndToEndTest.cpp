@@ -1,0 +1,406 @@
+// The agent and the real companion tool against the local newspaper service,
+// the private CUPS and the session's keyring: launches with and without a tray
+// host, two deliveries, kill -9 of the agent or the tool at each step of a
+// delivery, answers too large or too slow, and where the two secrets may and
+// may not be found.
+#include "QuilloBar/AppDelegate.h"
+#include "agent/IssueCache.h"
+#include "store/BuildFingerprint.h"
+#include "store/Preferences.h"
+#include "store/Vault.h"
+#include "tests/support/FixturePdf.h"
+#include "tests/support/NewspaperService.h"
+#include "tests/support/PrivateCups.h"
+#include "tests/support/QuilloBarProcess.h"
+
+#include <QDirIterator>
+#include <QImage>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+
+namespace quillo {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::latestPath;
+using testing::readFile;
+
+const QString token = QStringLiteral("e2e-delivery-key-7c41d9a0");
+const QString plugin = QStringLiteral("9b2e4f61-3c8d-4a7e-b5f0-2d6c8e1a9f34");
+const QString hookPath = "/api/plugin_settings/" + plugin + "/image";
+const QString sent = QStringLiteral("Sent to print queue");
+const QString uploaded = QStringLiteral("Uploaded to TRMNL \u00B7 awaiting screen refresh");
+const QString again = QStringLiteral("Already printed");
+const QString killed = QStringLiteral("quillo-print ended on signal 9 (Killed)");
+
+enum class Step { check, download, record, upload };
+
+QString joined(std::initializer_list<QString> outcomes) {
+    return QStringList(outcomes).join(QStringLiteral(" \u00B7 "));
+}
+
+void waitUntil(const std::function<bool()>& condition) {
+    ASSERT_TRUE(QTest::qWaitFor(condition, 30000));
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.ready() && cups.ready());
+        qputenv("CURL_CA_BUNDLE", service.caBundle().toUtf8());
+        qputenv("CUPS_SERVER", cups.server().toUtf8());
+        Vault::save(token, SecretAccount::printToken);
+        Vault::save(service.origin() + hookPath, SecretAccount::einkWebhook);
+        Preferences stored;
+        stored.setString(PreferenceKey::origin, service.origin());
+        stored.setString(PreferenceKey::destination, QStringLiteral("both"));
+        stored.setString(PreferenceKey::printer, testing::PrivateCups::queue());
+        stored.setString(PreferenceKey::displayModel, QStringLiteral("x"));
+        stored.setBoolean(PreferenceKey::didShowWelcome, true);
+        stored.setString(PreferenceKey::authorizedBuild,
+                         buildFingerprint(testing::buildRoot().toStdString()));
+        ASSERT_TRUE(stored.sync());
+    }
+
+    // Publishes a two-page issue as the latest; the service holds its answer
+    // at `stall`: the check's question, half the PDF, or the upload.
+    void publish(const QString& id, std::optional<Step> stall = std::nullopt) {
+        const QByteArray pdf = testing::fixturePdf(
+            {{testing::usLetter, {}, {}, "0 g 72 500 468 220 re f % " + id.toStdString()}, {}});
+        QJsonObject routes = service.issueRoutes(id, pdf, 2);
+        if (stall) {
+            const QString path = stall == Step::check      ? latestPath
+                                 : stall == Step::download ? pdfPathOf(id)
+                                                           : hookPath;
+            QJsonObject route = routes[path].toObject();
+            route.insert("stall", stall == Step::download ? QJsonValue(pdf.size() / 2) : true);
+            routes[path] = route;
+        }
+        service.script({{"token", token}, {"routes", routes}});
+        issues.insert(id, pdf);
+        latestId = id;
+    }
+
+    static QString pdfPathOf(const QString& id) { return "/api/v1/delivery/issues/" + id + ".pdf"; }
+
+    void startAgent(QProcess& agent) const {
+        agent.start(QStringLiteral(QUILLO_DELIVERING_AGENT), {});
+        ASSERT_TRUE(agent.waitForStarted());
+    }
+
+    // One delivery through the agent, to its end: the status lines it showed.
+    QStringList deliver() {
+        QProcess agent;
+        startAgent(agent);
+        EXPECT_TRUE(agent.waitForFinished(60000));
+        return lines(agent);
+    }
+
+    QStringList lines(QProcess& agent) {
+        const QByteArray output = agent.readAllStandardOutput();
+        outputs += output + agent.readAllStandardError();
+        return QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // The companion tools of this test, found as a process list finds them.
+    static QList<qint64> tools() {
+        const QString tool =
+            QFileInfo(testing::buildRoot() + "/libexec/quillo/quillo-print").canonicalFilePath();
+        const QByteArray home = "HOME=" + qgetenv("HOME");
+        QList<qint64> found;
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            if (QFileInfo("/proc/" + pid + "/exe").symLinkTarget() == tool &&
+                readFile("/proc/" + pid + "/environ").split('\0').contains(home)) {
+                found.append(pid.toLongLong());
+            }
+        }
+        return found;
+    }
+
+    static qint64 theTool() {
+        QList<qint64> found;
+        waitUntil([&found] { return (found = tools()).size() == 1; });
+        return found.value(0);
+    }
+
+    [[nodiscard]] QString feed() const {
+        return feedDirectory(QDir::homePath(), service.origin(), token);
+    }
+
+    [[nodiscard]] bool reached(Step step) const {
+        const auto asked = [this](const QString& path) {
+            const auto requests = service.requests();
+            return std::any_of(requests.begin(), requests.end(), [&path](const QJsonObject& r) {
+                return r["path"].toString().startsWith(path);
+            });
+        };
+        switch (step) {
+        case Step::check:
+            return asked(latestPath);
+        case Step::download: {
+            const auto partial =
+                QDir(feed()).entryInfoList({".download-*"}, QDir::Files | QDir::Hidden);
+            return !partial.isEmpty() && partial.first().size() > 0;
+        }
+        case Step::record:
+            return readFile(QDir::homePath() + "/.local/state/quillo/printed/" +
+                            QFileInfo(feed()).fileName())
+                .split('\n')
+                .contains(latestId.toUtf8());
+        case Step::upload:
+            return asked(hookPath);
+        }
+        return false;
+    }
+
+    // Every issue PDF in the cache is whole, and latest.json names one of them
+    // as it was published; once settled, no temporary file is left.
+    void expectWholeCache(bool settled) const {
+        for (const QFileInfo& file : QDir(feed()).entryInfoList({"*.pdf"}, QDir::Files)) {
+            EXPECT_EQ(readFile(file.filePath()), issues.value(file.completeBaseName()))
+                << file.fileName().toStdString();
+        }
+        const QJsonObject latest =
+            QJsonDocument::fromJson(readFile(feed() + "/latest.json")).object();
+        EXPECT_EQ(readFile(latest["pdf"].toString()), issues.value(latest["issue"].toString()));
+        if (settled) {
+            EXPECT_EQ(QDir(feed()).entryList({".download-*", ".latest.json.*"},
+                                             QDir::Files | QDir::Hidden),
+                      QStringList());
+        }
+    }
+
+    [[nodiscard]] qsizetype jobsOf(const QString& id) const {
+        return cups.filteredJobs(0).filter(QRegularExpression("^Quillo " + id + "\t")).size();
+    }
+
+    testing::NewspaperService service;
+    testing::PrivateCups cups;
+    QMap<QString, QByteArray> issues;
+    QString latestId;
+    QByteArray outputs;
+};
+
+// Launched before any tray host, the authorized agent shows its window and
+// checks; once a host (the shell's StatusNotifierWatcher) appears it starts
+// again in the same process, and the shell reads its item and menu over
+// dbusmenu while its check hangs, then quits it: the agent leaves at once,
+// the tool carries on. Launched with a host, it checks and shows the issue
+// ready; then two deliveries.
+TEST_F(EndToEnd, LaunchesWithAndWithoutATrayHostThenDeliveriesPrintOnceAndSyncOnce) {
+    const auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
+    if (!environment) {
+        GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
+    }
+    publish(QStringLiteral("2026-12-07"));
+    QProcess agent;
+    agent.setProcessEnvironment(*environment);
+    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
+    waitUntil([&] { return service.requests().size() == 2 && tools().isEmpty(); });
+    EXPECT_EQ(testing::runProgram("xwininfo", {"-name", "Quillo"}, {}, *environment).exitStatus, 0);
+
+    publish(QStringLiteral("2026-12-07"), Step::check);
+    testing::TrayShell shell(*environment);
+    ASSERT_EQ(shell.ask(), "ready");
+    waitUntil([&] { return reached(Step::check); });
+    EXPECT_EQ(
+        shell.ask("read\n").split(u'\t'),
+        QStringList({QString::number(agent.processId()), "Quillo \u00B7 Your newspaper, delivered.",
+                     "Checking for a new issue\u2026 (off)|-|Read latest issue|"
+                     "Sync now\u2026 (off)|-|Settings\u2026|Open Quillo|-|Quit Quillo"}));
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
+    EXPECT_TRUE(agent.waitForFinished(10000));
+    EXPECT_EQ(agent.exitCode(), 0);
+    EXPECT_EQ(tools().size(), 1) << "the companion tool was stopped with the agent";
+    service.release();
+    waitUntil([] { return tools().isEmpty(); });
+
+    publish(QStringLiteral("2026-12-08"));
+    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
+    const QString ready = "Latest issue ready \u00B7 automatic delivery off (off)";
+    waitUntil([&] { return shell.ask("read\n").section(u'\t', 2).section(u'|', 0, 0) == ready; });
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
+    ASSERT_TRUE(agent.waitForFinished(10000));
+    EXPECT_EQ(agent.exitCode(), 0);
+    EXPECT_EQ(service.requests().size(), 2); // the question, then the PDF
+
+    EXPECT_EQ(deliver(),
+              QStringList({"Delivering your newspaper\u2026", joined({sent, uploaded})}));
+    EXPECT_EQ(jobsOf("2026-12-08"), 1);
+    EXPECT_EQ(cups.printed(), issues.value("2026-12-08"));
+    const QList<QJsonObject> requests = service.requests();
+    ASSERT_EQ(requests.last()["path"].toString(), hookPath);
+    const QByteArray frame = service.body(requests.size() - 1);
+    EXPECT_EQ(requests.last()["content_type"].toString(), "image/png");
+    EXPECT_EQ(QImage::fromData(frame, "PNG").size(), QSize(1872, 1404));
+    EXPECT_EQ(frame.mid(24, 2), QByteArray("\x01\x00", 2)); // bit depth 1, gray
+
+    EXPECT_EQ(deliver().last(), joined({again, "Display already synced"}));
+    EXPECT_EQ(jobsOf("2026-12-08"), 1);
+}
+
+// Columns: where the delivery is stopped, whether the agent (else the tool)
+// gets SIGKILL, the killed tool's run's line, the next run's line, and how
+// many times the issue reached the printer. A print whose tool dies between
+// its record and CUPS is lost rather than risked twice.
+TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCache) {
+    struct Case {
+        Step step;
+        bool agentKilled;
+        QString faultLine;
+        QString nextLine;
+        int jobs;
+    };
+    const std::vector<Case> cases{
+        {Step::check, true, {}, joined({sent, uploaded}), 1},
+        {Step::check, false, "Check failed: " + killed, joined({sent, uploaded}), 1},
+        {Step::download, true, {}, joined({sent, uploaded}), 1},
+        {Step::download, false, "Check failed: " + killed, joined({sent, uploaded}), 1},
+        {Step::record, true, {}, joined({again, uploaded}), 1},
+        {Step::record, false, "Print stopped: " + killed, joined({again, uploaded}), 0},
+        {Step::upload, true, {}, joined({again, "Display already synced"}), 1},
+        {Step::upload, false, joined({sent, "Display stopped: " + killed}),
+         joined({again, uploaded}), 1},
+    };
+    int number = 0;
+    for (const auto& testCase : cases) {
+        const QString id = QStringLiteral("issue-%1").arg(++number);
+        SCOPED_TRACE(id.toStdString());
+        publish(id + "-old");
+        ASSERT_EQ(deliver().last(), joined({sent, uploaded}));
+        publish(id, testCase.step);
+        cups.freeze(testCase.step == Step::record);
+        QProcess agent;
+        startAgent(agent);
+        waitUntil([&] { return reached(testCase.step); });
+        if (testCase.agentKilled) {
+            agent.kill();
+        } else {
+            ::kill(static_cast<pid_t>(theTool()), SIGKILL);
+        }
+        ASSERT_TRUE(agent.waitForFinished(30000));
+        EXPECT_EQ(lines(agent).value(1), testCase.faultLine);
+        // A tool whose agent died carries on once the far side does.
+        service.release();
+        cups.freeze(false);
+        waitUntil([] { return tools().isEmpty(); });
+        expectWholeCache(false);
+
+        EXPECT_EQ(deliver().last(), testCase.nextLine);
+        expectWholeCache(true);
+        EXPECT_EQ(QJsonDocument::fromJson(readFile(feed() + "/latest.json"))["issue"].toString(),
+                  id);
+        EXPECT_EQ(jobsOf(id), testCase.jobs);
+    }
+}
+
+// In process, with the step time limit cut to two seconds: each run ends in
+// a line of reason while the main thread goes on.
+TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
+    const QString checkFailed = QStringLiteral("Check failed: ");
+    // 100 MB of characters of 1 to 5 code points each: the line is cut to 400
+    // characters, "Check failed: " and 386 more, which end just before a family.
+    const QString accent = QStringLiteral("e\u0301");
+    const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
+    const QString three =
+        accent + flag + QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    const QString tooLarge = "Issue big is larger than 50 MiB; nothing was kept";
+    const QJsonObject big{{"json", QJsonObject{{"state", "ready"},
+                                               {"issue", "big"},
+                                               {"pdf", "/big.pdf"},
+                                               {"sha256", QString(64, u'0')},
+                                               {"pages", 1}}}};
+    // A service route, or a stand-in for the tool (a shell script); the line.
+    const std::vector<std::tuple<QJsonObject, QByteArray, QString>> cases{
+        {{{latestPath, QJsonObject{{"stall", true}}}}, {}, toolTimeoutMessage},
+        {{{latestPath, big}, {"/big.pdf", QJsonObject{{"zeros", 200 << 20}}}}, {}, tooLarge},
+        {{{latestPath, big}, {"/big.pdf", QJsonObject{{"zeros", 200 << 20}, {"length", false}}}},
+         {},
+         tooLarge},
+        {{},
+         "yes '" + three.toUtf8() + "' | tr -d '\\n' | head -c 100000000; exit 1",
+         three.repeated(128) + accent + flag},
+        {{},
+         "printf '{\"issue\":\"caf\\351\"}'",
+         "quillo-print wrote output that is not UTF-8 text"},
+    };
+    for (const auto& [routes, script, message] : cases) {
+        SCOPED_TRACE(message.toStdString());
+        QTemporaryDir standIn;
+        if (!script.isEmpty()) {
+            QDir(standIn.path()).mkpath("libexec/quillo");
+            const QString tool = standIn.filePath("libexec/quillo/quillo-print");
+            testing::writeProgram(tool, "#!/bin/sh\n" + script + "\n");
+        }
+        service.script({{"token", token}, {"routes", routes}});
+        AppDelegate delegate(AppDelegate::Setup{
+            (script.isEmpty() ? testing::buildRoot() : standIn.path()).toStdString(), {}, {}, 2s});
+        delegate.setUnlockedToken(token);
+        delegate.runAgent(false);
+        if (routes[latestPath].toObject().contains("stall")) {
+            waitUntil([&] { return reached(Step::check); });
+            EXPECT_TRUE(delegate.busy());
+        }
+        waitUntil([&] { return !delegate.busy(); });
+        EXPECT_EQ(delegate.status(), checkFailed + message);
+        service.release();
+    }
+}
+
+// The key belongs to the check and the print, the webhook (and the plugin id
+// within it) to the upload: each step is caught alive, and afterwards every
+// file of the agent, the tool and CUPS and every output is searched.
+TEST_F(EndToEnd, SecretsStayInTheKeyringAndTheStepThatNeedsThem) {
+    const QByteArray hook = (service.origin() + hookPath).toUtf8();
+    const auto holds = [&](const QByteArray& bytes) {
+        return std::pair(bytes.contains(token.toUtf8()),
+                         bytes.contains(hook) || bytes.contains(plugin.toUtf8()));
+    };
+    publish(QStringLiteral("secret-1"), Step::check);
+    cups.freeze(true);
+    QProcess agent;
+    startAgent(agent);
+    for (const auto& [step, needs] : {std::pair(Step::check, std::pair(true, false)),
+                                      std::pair(Step::record, std::pair(true, false)),
+                                      std::pair(Step::upload, std::pair(false, true))}) {
+        waitUntil([&, step = step] { return reached(step); });
+        const QString process = QStringLiteral("/proc/%1/").arg(theTool());
+        EXPECT_EQ(holds(readFile(process + "environ")), needs);
+        EXPECT_EQ(holds(readFile(process + "cmdline")), std::pair(false, false));
+        if (step == Step::check) {
+            service.release();
+        } else if (step == Step::record) {
+            publish(QStringLiteral("secret-1"), Step::upload);
+            cups.freeze(false);
+        } else {
+            const QString self = QStringLiteral("/proc/%1/").arg(agent.processId());
+            EXPECT_EQ(holds(readFile(self + "environ") + readFile(self + "cmdline")),
+                      std::pair(false, false));
+            service.release();
+        }
+    }
+    ASSERT_TRUE(agent.waitForFinished(30000));
+    EXPECT_EQ(lines(agent).last(), joined({sent, uploaded}));
+    EXPECT_EQ(deliver().last(), joined({again, "Display already synced"}));
+    EXPECT_EQ(holds(outputs), std::pair(false, false));
+
+    const QString keyrings = qEnvironmentVariable("XDG_DATA_HOME") + "/keyrings/";
+    for (const QString& folder :
+         {QDir::homePath(), qEnvironmentVariable("XDG_CONFIG_HOME"),
+          qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("XDG_CACHE_HOME"),
+          qEnvironmentVariable("XDG_RUNTIME_DIR"), cups.directory()}) {
+        QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            if (!path.startsWith(keyrings)) {
+                EXPECT_EQ(holds(readFile(path)), std::pair(false, false)) << path.toStdString();
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace quillo
