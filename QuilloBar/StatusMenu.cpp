@@ -29,7 +29,11 @@ StatusMenu::StatusMenu(QObject* parent) : QObject(parent), menu_(std::make_uniqu
     show({});
 }
 
-StatusMenu::~StatusMenu() = default;
+StatusMenu::~StatusMenu() {
+    // The tray's exported copy of each item goes only when its action leaves
+    // the menu; a menu destroyed whole would leave them behind.
+    menu_->clear();
+}
 
 void StatusMenu::show(const MenuState& state) {
     status_->setText(statusTitle(state.status));

@@ -11,9 +11,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build
+skip=()
 if [ "${1:-}" = --sanitize ]; then
     shift
     build=build-sanitize
+    # Two checks cannot hold for a sanitized tree, which is never shipped: the
+    # sanitizers' runtime warns on standard error before any option applies
+    # when /proc is hidden, and GCC writes the build folder's path into the
+    # metadata of the generated sources' globals, unmapped by any prefix map.
+    skip=(-E '^(ProgramEntry\.EveryModeFailsClosedWithoutItsInstallFolder|BuildManifest\.BuildAndInstallWriteItAndTheInstalledTreeRuns)$')
 fi
 scripts/install-deps.sh
 if [ "$build" = build ]; then
@@ -79,9 +85,9 @@ env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY \
     QT_QPA_PLATFORM=offscreen \
     QUILLO_TEST_DISPLAY=":$(head -n1 "$sandbox/display")" \
     dbus-run-session --config-file="$sandbox/bus.conf" -- scripts/with-keyring.sh \
-    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@" || status=$?
+    ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "${skip[@]}" "$@" || status=$?
 
-# Warnings (such as a hidden /proc) have no summary line; reports do.
+# Warnings have no summary line; reports do.
 if [ -n "${reports:-}" ] && grep -l '^SUMMARY: ' "$reports"/* >/dev/null 2>&1; then
     for report in $(grep -l '^SUMMARY: ' "$reports"/*); do
         echo "== $report" >&2
