@@ -352,7 +352,7 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     testing::writeFile(feed + "/latest.json", R"({"pdf":")" + feed.toUtf8() + "/./issue-7.pdf\"}");
     delegate->setUnlockedToken(QStringLiteral("key"));
     EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
-    defaults().setString(PreferenceKey::origin, "https://news.example");
+    defaults().setString(PreferenceKey::origin, "https://news.example/");
     EXPECT_EQ(delegate->cachedPDF(), pdf);
     delegate->preview();
     delegate->showSettings();
