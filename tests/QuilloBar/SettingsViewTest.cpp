@@ -5,9 +5,9 @@
 
 #include "QuilloBar/SettingsModel.h"
 #include "QuilloBar/SettingsWindow.h"
+#include "tests/QuilloBar/NamedControls.h"
 
 #include <QAbstractButton>
-#include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
@@ -16,28 +16,10 @@
 namespace quillo {
 namespace {
 
-// A picker is named by the label joined to it, as screen readers announce it.
-QString accessibleName(QAccessibleInterface* face) {
-    if (face->role() == QAccessible::ComboBox) {
-        const auto labels = face->relations(QAccessible::Label);
-        return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
-    }
-    return face->text(QAccessible::Name);
-}
-
 class SettingsViewTest : public ::testing::Test {
 protected:
-    // The shown controls with this name; labels do not count.
     [[nodiscard]] QList<QAccessibleInterface*> named(const QString& name) const {
-        QList<QAccessibleInterface*> found;
-        for (QWidget* widget : window.findChildren<QWidget*>()) {
-            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-            if (face != nullptr && face->role() != QAccessible::StaticText &&
-                widget->isVisibleTo(&window) && accessibleName(face) == name) {
-                found.append(face);
-            }
-        }
-        return found;
+        return testing::namedControls(window, name);
     }
     [[nodiscard]] QAccessibleInterface* control(const QString& name) const {
         const auto found = named(name);
