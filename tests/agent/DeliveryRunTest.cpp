@@ -79,8 +79,6 @@ TEST_F(DeliveryRunTest, EachToolAnswerGivesItsResultLine) {
     const std::vector<RunCase> cases{
         {"check fails", printer, true, {"\n  network down \n", 3}, {}, {}, Pdf::issue,
          "Check failed: network down", d},
-        {"top-level array", printer, true, {"[1, 2]\n"}, {}, {}, Pdf::issue,
-         "Check failed: [1, 2]", d},
         {"warning before the JSON", printer, true, {"warning: slow\n{\"issue\":\"1\"}\n"}, {}, {},
          Pdf::issue, "Check failed: warning: slow\n{\"issue\":\"1\"}", d},
         {"disabled is looked at first", printer, true,
@@ -90,8 +88,6 @@ TEST_F(DeliveryRunTest, EachToolAnswerGivesItsResultLine) {
          "Waiting for your first issue", d},
         {"issue without pdf", printer, true, {R"({"issue":"issue.12"})"}, {}, {}, Pdf::issue,
          "No validated issue available", d},
-        {"issue of the wrong type", printer, true, {R"({"issue":12,"pdf":"@PDF@"})"}, {}, {},
-         Pdf::issue, "No validated issue available", d},
         {"check only; a state of the wrong type is ignored", both, false,
          {R"({"state":["disabled"],"issue":"issue.12","pdf":"@PDF@"})"}, {}, {}, Pdf::issue,
          "Latest issue ready \u00B7 automatic delivery on", d},
