@@ -28,7 +28,6 @@ public:
     [[nodiscard]] QByteArray printed() const;
     // SIGSTOP/SIGCONT: a scheduler that takes connections but answers nothing.
     void freeze(bool frozen) const;
-    void stop();
 
 private:
     QTemporaryDir directory_;
