@@ -61,8 +61,6 @@ TEST_F(PreferencesTest, DerivedReadingsUseOnlyValuesTheyKnow) {
 TEST_F(PreferencesTest, ReadsAgreeBeforeAndAfterReload) {
     Preferences writer(path);
     writer.setBoolean(PreferenceKey::automatic, true);
-    writer.setBoolean(PreferenceKey::didShowWelcome, false);
-    writer.setInteger(PreferenceKey::maxPages, 2);
     writer.setJsonValue(PreferenceKey::origin, QJsonValue(5));
     writer.setJsonValue(PreferenceKey::printer, QJsonObject{{"queue", "x"}});
     // Text the file format itself uses must come back unchanged.
@@ -75,8 +73,6 @@ TEST_F(PreferencesTest, ReadsAgreeBeforeAndAfterReload) {
     const Preferences reader(path);
     for (const Preferences* preferences : {static_cast<const Preferences*>(&writer), &reader}) {
         EXPECT_TRUE(preferences->boolean(PreferenceKey::automatic));
-        EXPECT_FALSE(preferences->boolean(PreferenceKey::didShowWelcome));
-        EXPECT_EQ(preferences->integer(PreferenceKey::maxPages), 2);
         EXPECT_EQ(preferences->string(PreferenceKey::origin), QStringLiteral("5"));
         EXPECT_FALSE(preferences->string(PreferenceKey::printer));
         EXPECT_EQ(preferences->string(PreferenceKey::authorizedBuild), awkward);
