@@ -287,13 +287,10 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
     answerWithIssue();
     for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {
         SCOPED_TRACE(destination);
-        store(
-            [destination = destination, queue = storedPrinter, pages = pages](Preferences& stored) {
-                stored.setString(PreferenceKey::destination, QString::fromLatin1(destination));
-                stored.setString(PreferenceKey::printer, queue);
-                stored.setInteger(PreferenceKey::maxPages, pages);
-            });
         makeDelegate();
+        defaults().setString(PreferenceKey::destination, QString::fromLatin1(destination));
+        defaults().setString(PreferenceKey::printer, storedPrinter);
+        defaults().setInteger(PreferenceKey::maxPages, pages);
         delegate->setUnlockedToken(QStringLiteral("key"));
         delegate->setUnlockedWebhook(webhook);
         deliver = answer;
