@@ -18,11 +18,8 @@ namespace {
 
 class SettingsViewTest : public ::testing::Test {
 protected:
-    [[nodiscard]] QList<QAccessibleInterface*> named(const QString& name) const {
-        return testing::namedControls(window, name);
-    }
     [[nodiscard]] QAccessibleInterface* control(const QString& name) const {
-        const auto found = named(name);
+        const auto found = testing::namedControls(window, name);
         EXPECT_EQ(found.size(), 1) << name.toStdString();
         return found.value(0);
     }
@@ -34,14 +31,15 @@ protected:
         const auto* button = qobject_cast<QAbstractButton*>(face->object());
         EXPECT_TRUE(QTest::qWaitFor([button] { return !button->isDown(); }));
     }
-    void press(const QString& name) const { act(name, QAccessibleActionInterface::pressAction()); }
     void toggle(const QString& name) const {
         act(name, QAccessibleActionInterface::toggleAction());
     }
-    [[nodiscard]] bool shown(const QString& name) const { return !named(name).isEmpty(); }
+    [[nodiscard]] bool shown(const QString& name) const {
+        return !testing::namedControls(window, name).isEmpty();
+    }
     [[nodiscard]] QComboBox* picker(const QString& name) const {
         QComboBox* found = nullptr;
-        for (QAccessibleInterface* face : named(name)) {
+        for (QAccessibleInterface* face : testing::namedControls(window, name)) {
             found = found != nullptr ? found : qobject_cast<QComboBox*>(face->object());
         }
         return found;
@@ -64,10 +62,11 @@ TEST_F(SettingsViewTest, EveryControlIsNamedAndBoundToTheModel) {
           "Open at login", "Service", "Open printer queue", "Save"}) {
         EXPECT_NE(control(QString::fromUtf8(name)), nullptr);
     }
-    EXPECT_EQ(named(QStringLiteral("Printer")).size(), 2); // destination and picker
+    EXPECT_EQ(testing::namedControls(window, QStringLiteral("Printer")).size(),
+              2); // destination and picker
     EXPECT_FALSE(shown(QStringLiteral("Delivery key")));
 
-    press(QStringLiteral("Replace"));
+    act(QStringLiteral("Replace"), QAccessibleActionInterface::pressAction());
     EXPECT_TRUE(model.replacingKey());
     control(QStringLiteral("Delivery key"))->setText(QAccessible::Value, QStringLiteral("k-1"));
     control(QStringLiteral("Webhook"))->setText(QAccessible::Value, QStringLiteral("https://w"));

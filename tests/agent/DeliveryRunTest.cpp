@@ -143,7 +143,7 @@ TEST_F(DeliveryRunTest, ToolCommandLinesAndEnvironments) {
 // A hung check is the end-to-end test's; here a later step hangs.
 TEST_F(DeliveryRunTest, StepThatDoesNotFinishEndsAtTheTimeLimit) {
     prepare(Pdf::issue, readyIssue);
-    tool->hang(sync);
+    tool->hold(sync);
     EXPECT_EQ(performRun(settings(both, true), 300ms),
               "Sent to print queue \u00B7 Display stopped: " + toolTimeoutMessage);
 }
