@@ -368,9 +368,10 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
         QFile::remove(preferencesFile);
         makeDelegate(arguments);
         QStringList askedToTurnOn;
-        delegate->desktop.confirmTurnOn = [&](DeliveryDestination destination) {
+        delegate->desktop.confirmTurnOn = [&askedToTurnOn,
+                                           answer = turnOn](DeliveryDestination destination) {
             askedToTurnOn.append(QString::fromLatin1(rawValue(destination)));
-            return turnOn;
+            return answer;
         };
         delegate->showSettings();
         SettingsModel& form = delegate->form();
