@@ -3,7 +3,6 @@
 #include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
 
-#include <QFile>
 #include <QThread>
 #include <csignal>
 
@@ -32,14 +31,6 @@ PrivateCups::PrivateCups()
 PrivateCups::~PrivateCups() {
     freeze(false);
     run(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("stop"), directory_.path()});
-}
-
-QStringList PrivateCups::jobs() const {
-    return QString::fromUtf8(
-               run(QStringLiteral("lpstat"),
-                   {QStringLiteral("-W"), QStringLiteral("all"), QStringLiteral("-o"), queue()},
-                   server_))
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QStringList PrivateCups::filteredJobs(qsizetype count) const {
