@@ -174,7 +174,6 @@ TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStartsAndDropsTriggersMea
     EXPECT_EQ(tool.calls(), QStringList{download});
     EXPECT_EQ(statuses, QStringList({checking, readyOff}));
     EXPECT_EQ(tool.arguments(download), QStringList({"download", "--max-pages", "3"}));
-    EXPECT_TRUE(tool.environment(download).contains("QUILLO_URL=" + defaultServiceOrigin));
 
     defaults().setString(PreferenceKey::origin, QStringLiteral("https://news.example/"));
     defaults().setInteger(PreferenceKey::maxPages, 4);
