@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mupdf/fitz.h>
@@ -92,6 +93,7 @@ void dropPage(fz_context* context, pdf_page* page) {
 }
 
 using Stream = std::unique_ptr<fz_stream, Dropper<fz_stream, fz_drop_stream>>;
+using Buffer = std::unique_ptr<fz_buffer, Dropper<fz_buffer, fz_drop_buffer>>;
 using Document = std::unique_ptr<pdf_document, Dropper<pdf_document, pdf_drop_document>>;
 using Page = std::unique_ptr<pdf_page, Dropper<pdf_page, dropPage>>;
 using DisplayList =
@@ -250,10 +252,38 @@ File openRegularFile(const std::filesystem::path& path) {
     return File(file);
 }
 
+// An issue up to this size is read in one call: MuPDF reads a file in 4 KiB
+// pieces, most after a seek, hundreds of system calls for an issue of a few
+// hundred KiB. A bigger one is read as MuPDF needs it, costing no memory.
+constexpr off_t wholeReadLimit = off_t{16} << 20;
+
+Stream openStream(fz_context* context, std::FILE* file) {
+    struct stat status {};
+    if (::fstat(fileno(file), &status) == 0 && status.st_size <= wholeReadLimit) {
+        const auto size = static_cast<std::size_t>(status.st_size);
+        const Buffer buffer(guarded(context, DisplayError::invalidPDF,
+                                    [&] { return fz_new_buffer(context, size + 1); }),
+                            {context});
+        // One byte more than expected tells a file that grew since: that one
+        // is read from the start as MuPDF needs it.
+        buffer->len = std::fread(buffer->data, 1, size + 1, file);
+        if (std::ferror(file) != 0) {
+            fail(DisplayError::invalidPDF);
+        }
+        if (buffer->len <= size) {
+            return {guarded(context, DisplayError::invalidPDF,
+                            [&] { return fz_open_buffer(context, buffer.get()); }),
+                    {context}};
+        }
+        std::rewind(file);
+    }
+    return {guarded(context, DisplayError::invalidPDF,
+                    [&] { return fz_open_file_ptr_no_close(context, file); }),
+            {context}};
+}
+
 Document openIssue(fz_context* context, std::FILE* file) {
-    const Stream stream(guarded(context, DisplayError::invalidPDF,
-                                [&] { return fz_open_file_ptr_no_close(context, file); }),
-                        {context});
+    const Stream stream = openStream(context, file);
     Document document(guarded(context, DisplayError::invalidPDF,
                               [&] { return pdf_open_document_with_stream(context, stream.get()); }),
                       {context});
@@ -275,9 +305,18 @@ Document openIssue(fz_context* context, std::FILE* file) {
     return document;
 }
 
-// Records the front page's whole media box, fitted and centred in a frame of
-// the given size, in device space: the bands replay it.
-DisplayList recordFrontPage(fz_context* context, pdf_document* document, int width, int height) {
+// The front page and the transform under which pdf_run_page draws its whole
+// media box fitted and centred in a frame of the given size, in device space.
+struct FrontPage {
+    Page page;
+    fz_matrix transform;
+    // What the content starts from: MuPDF's page matrix, then `transform`.
+    fz_matrix contentTransform;
+    // The frame's pixels that the media box covers, even partly.
+    fz_irect area;
+};
+
+FrontPage loadFrontPage(fz_context* context, pdf_document* document, int width, int height) {
     pdf_obj* pageObject = guarded(context, DisplayError::invalidPDF,
                                   [&] { return pdf_lookup_page_obj(context, document, 0); });
     const auto frontBox = guarded(context, DisplayError::invalidPDF, [&] {
@@ -293,9 +332,9 @@ DisplayList recordFrontPage(fz_context* context, pdf_document* document, int wid
         pdf_dict_put(context, pageObject, PDF_NAME(CropBox),
                      inheritedMediaBox(context, pageObject));
     });
-    const Page page(guarded(context, DisplayError::invalidPDF,
-                            [&] { return pdf_load_page(context, document, 0); }),
-                    {context});
+    Page page(guarded(context, DisplayError::invalidPDF,
+                      [&] { return pdf_load_page(context, document, 0); }),
+              {context});
 
     // The fit in the page's y-up space: translate(tx, ty) · scale(s) ·
     // translate(−minX, −minY), then flipped into MuPDF's y-down device space.
@@ -313,7 +352,18 @@ DisplayList recordFrontPage(fz_context* context, pdf_document* document, int wid
     guarded(context, DisplayError::render,
             [&] { pdf_page_transform(context, page.get(), nullptr, &pageMatrix); });
     const fz_matrix transform = fz_concat(fz_invert_matrix(pageMatrix), frame);
+    const auto clamped = [](double value, int limit) {
+        return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(limit)));
+    };
+    const fz_irect area = {clamped(std::floor(tx), width),
+                           clamped(std::floor(height - ty - box.height * scale), height),
+                           clamped(std::ceil(tx + box.width * scale), width),
+                           clamped(std::ceil(height - ty), height)};
+    return {std::move(page), transform, fz_concat(pageMatrix, transform), area};
+}
 
+// Records the front page as the bands replay it.
+DisplayList recordFrontPage(fz_context* context, const FrontPage& front, int width, int height) {
     DisplayList list(guarded(context, DisplayError::render,
                              [&] {
                                  return fz_new_display_list(
@@ -325,7 +375,7 @@ DisplayList recordFrontPage(fz_context* context, pdf_document* document, int wid
                                 [&] { return fz_new_list_device(context, list.get()); }),
                         {context});
     guarded(context, DisplayError::render, [&] {
-        pdf_run_page(context, page.get(), device.get(), transform, nullptr);
+        pdf_run_page(context, front.page.get(), device.get(), front.transform, nullptr);
         fz_close_device(context, device.get());
     });
     return list;
@@ -376,23 +426,16 @@ void thresholdRow(const unsigned char* gray, unsigned char* packed, int width) {
 // just the part of an image that a band crosses; a JPEG is decoded from its
 // top, so each band would pay again for every row above its part. Each
 // compressed image of the page gets a get_pixmap that hands out one shared
-// decode per subsampling factor, and the images are decoded up front, on all
-// threads at once, biggest first.
+// decode per subsampling factor. The decodes start as jobs of their own while
+// the page is still being read, biggest first, at the factor MuPDF will ask
+// for; they stay out of MuPDF's store, so that a band finds there only what it
+// decoded itself, as it would on its own.
 class SharedImages {
 public:
     // `slot` is what the context's user pointer points at: the contexts of the
     // band threads are cloned before the page is read, and find the images
     // through it.
-    SharedImages(fz_context* context, fz_display_list* list, const SharedImages*& slot)
-        : context_(context), slot_(slot) {
-        collect(list);
-        std::sort(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
-            return a->image->w * static_cast<long>(a->image->h) >
-                   b->image->w * static_cast<long>(b->image->h);
-        });
-        for (const auto& entry : entries_) {
-            entry->decode = std::exchange(entry->image->get_pixmap, sharedPixmap);
-        }
+    SharedImages(fz_context* context, const SharedImages*& slot) : context_(context), slot_(slot) {
         slot_ = this;
     }
     SharedImages(const SharedImages&) = delete;
@@ -405,18 +448,89 @@ public:
                 fz_drop_pixmap(context_, pixmap);
             }
         }
+        for (const auto* entries : {&entries_, &found_}) {
+            for (const auto& entry : *entries) {
+                fz_drop_image(context_, entry->image);
+            }
+        }
     }
 
-    [[nodiscard]] int count() const { return static_cast<int>(entries_.size()); }
+    // Notes an image the page draws under `transform`, unless it is known or
+    // cannot be shared. Caller's thread only; an image left out is drawn by
+    // MuPDF alone.
+    void note(fz_context* context, fz_image* image, fz_matrix transform) noexcept {
+        const auto same = [image](const auto& entry) { return entry->image == image; };
+        if (image->scalable || image->decoded ||
+            fz_compressed_image_buffer(context, image) == nullptr ||
+            std::any_of(entries_.begin(), entries_.end(), same) ||
+            std::any_of(found_.begin(), found_.end(), same)) {
+            return;
+        }
+        try {
+            auto entry = std::make_unique<Entry>();
+            entry->image = image;
+            entry->transform = transform;
+            found_.push_back(std::move(entry));
+            fz_keep_image(context, image);
+        } catch (const std::bad_alloc&) {
+        }
+    }
+
+    // Notes every image the display list draws.
+    void noteAll(fz_display_list* list) {
+        auto* collector = reinterpret_cast<Collector*>(guarded(context_, DisplayError::render, [&] {
+            return fz_new_device_of_size(context_, sizeof(Collector));
+        }));
+        collector->owner = this;
+        collector->super.fill_image = collectImage;
+        const Device device(&collector->super, {context_});
+        guarded(context_, DisplayError::render, [&] {
+            fz_run_display_list(context_, list, device.get(), fz_identity, fz_infinite_rect,
+                                nullptr);
+            fz_close_device(context_, device.get());
+        });
+    }
+
+    // Shares the images noted since the last call, biggest first, and returns
+    // how many images are shared in all. Caller's thread only.
+    int share() {
+        std::sort(found_.begin(), found_.end(), [](const auto& a, const auto& b) {
+            return a->image->w * static_cast<long>(a->image->h) >
+                   b->image->w * static_cast<long>(b->image->h);
+        });
+        const std::lock_guard lock(mutex_);
+        entries_.reserve(entries_.size() + found_.size());
+        for (auto& entry : found_) {
+            entry->decode = std::exchange(entry->image->get_pixmap, sharedPixmap);
+            entries_.push_back(std::move(entry));
+        }
+        found_.clear();
+        return static_cast<int>(entries_.size());
+    }
 
     // Decodes image `index` as the page draws it; a failure is left for the
     // band that draws the image, where MuPDF skips what it cannot decode.
     void decode(fz_context* context, int index) const noexcept {
-        const Entry& entry = *entries_.at(static_cast<std::size_t>(index));
-        fz_matrix transform = entry.transform;
+        Entry* entry = nullptr;
+        try {
+            const std::lock_guard lock(mutex_);
+            entry = entries_.at(static_cast<std::size_t>(index)).get();
+        } catch (const std::exception&) {
+            return;
+        }
+        // What fz_get_pixmap_from_image will ask for when a band draws it.
+        const fz_matrix drawn = fz_gridfit_matrix(0, entry->transform);
+        const int w = std::min(entry->image->w,
+                               static_cast<int>(std::sqrt(drawn.a * drawn.a + drawn.b * drawn.b)));
+        const int h = std::min(entry->image->h,
+                               static_cast<int>(std::sqrt(drawn.c * drawn.c + drawn.d * drawn.d)));
+        int factor = 0;
+        while (w > 0 && h > 0 && factor < 6 && (entry->image->w >> (factor + 1)) >= w + 2 &&
+               (entry->image->h >> (factor + 1)) >= h + 2) {
+            ++factor;
+        }
         fz_try(context) {
-            fz_drop_pixmap(context, fz_get_pixmap_from_image(context, entry.image, nullptr,
-                                                             &transform, nullptr, nullptr));
+            decodedAt(context, *entry, factor, w, h);
         }
         fz_catch(context) {}
     }
@@ -435,46 +549,25 @@ private:
 
     struct Collector {
         fz_device super;
-        SharedImages* owner = nullptr;
-        bool incomplete = false;
+        SharedImages* owner;
     };
 
     static void collectImage(fz_context* context, fz_device* device, fz_image* image,
                              fz_matrix transform, float /*alpha*/, fz_color_params /*color*/) {
-        auto* collector = reinterpret_cast<Collector*>(device);
-        auto& entries = collector->owner->entries_;
-        const bool compressed = fz_compressed_image_buffer(context, image) != nullptr;
-        if (!compressed || image->scalable || image->decoded ||
-            std::any_of(entries.begin(), entries.end(),
-                        [image](const auto& entry) { return entry->image == image; })) {
-            return;
-        }
-        try {
-            auto entry = std::make_unique<Entry>();
-            entry->image = image;
-            entry->transform = transform;
-            entries.push_back(std::move(entry));
-        } catch (const std::bad_alloc&) {
-            collector->incomplete = true;
-        }
+        reinterpret_cast<Collector*>(device)->owner->note(context, image, transform);
     }
 
-    void collect(fz_display_list* list) {
-        auto* collector = reinterpret_cast<Collector*>(guarded(context_, DisplayError::render, [&] {
-            return fz_new_device_of_size(context_, sizeof(Collector));
-        }));
-        collector->owner = this;
-        collector->incomplete = false;
-        collector->super.fill_image = collectImage;
-        const Device device(&collector->super, {context_});
-        guarded(context_, DisplayError::render, [&] {
-            fz_run_display_list(context_, list, device.get(), fz_identity, fz_infinite_rect,
-                                nullptr);
-            fz_close_device(context_, device.get());
-        });
-        if (collector->incomplete) {
-            fail(DisplayError::render);
+    Entry* find(fz_image* image) const noexcept {
+        try {
+            const std::lock_guard lock(mutex_);
+            for (const auto& entry : entries_) {
+                if (entry->image == image) {
+                    return entry.get();
+                }
+            }
+        } catch (const std::system_error&) {
         }
+        return nullptr;
     }
 
     // The frame is gray: converted once here, a colour image is not converted
@@ -498,144 +591,241 @@ private:
         return gray;
     }
 
-    // Called by MuPDF from any band thread, inside its own error handling:
-    // no C++ object with a destructor may live across the calls that can
-    // throw, so the mutex is released in fz_always.
-    static fz_pixmap* sharedPixmap(fz_context* context, fz_image* image, fz_irect* subarea, int w,
-                                   int h, int* l2factor) {
-        const auto* shared = *static_cast<const SharedImages* const*>(fz_user_context(context));
-        Entry* entry = nullptr;
-        for (const auto& candidate : shared->entries_) {
-            if (candidate->image == image) {
-                entry = candidate.get();
-            }
-        }
-        bool locked = entry != nullptr;
+    // The entry's decode at `factor`, made on first use, and kept by the
+    // entry. Throws as MuPDF does: no C++ object with a destructor may live
+    // across the calls that can throw, so the mutex is released in fz_always.
+    static fz_pixmap* decodedAt(fz_context* context, Entry& entry, int factor, int w, int h) {
+        bool locked = true;
         try {
-            if (locked) {
-                entry->mutex.lock();
-            }
+            entry.mutex.lock();
         } catch (const std::system_error&) {
             locked = false;
         }
         if (!locked) {
             fz_throw(context, FZ_ERROR_GENERIC, "image not shared");
         }
-        const auto factor = static_cast<std::size_t>(std::clamp(*l2factor, 0, factors - 1));
-        fz_pixmap* pixmap = nullptr;
+        const auto index = static_cast<std::size_t>(factor);
         fz_try(context) {
-            if (entry->decoded[factor] == nullptr) {
-                int remaining = static_cast<int>(factor);
-                entry->decoded[factor] =
-                    toGray(context, entry->decode(context, image, nullptr, w, h, &remaining));
-                entry->remaining[factor] = remaining;
+            if (entry.decoded[index] == nullptr) {
+                int remaining = factor;
+                entry.decoded[index] =
+                    toGray(context, entry.decode(context, entry.image, nullptr, w, h, &remaining));
+                entry.remaining[index] = remaining;
             }
-            // What is left to subsample, the caller does in place: on a copy.
-            pixmap = entry->remaining[factor] == 0
-                         ? fz_keep_pixmap(context, entry->decoded[factor])
-                         : fz_clone_pixmap(context, entry->decoded[factor]);
         }
         fz_always(context) {
-            entry->mutex.unlock();
+            entry.mutex.unlock();
         }
         fz_catch(context) {
             fz_rethrow(context);
         }
-        *l2factor = entry->remaining[factor];
+        return entry.decoded[index];
+    }
+
+    // Called by MuPDF from any band thread, inside its own error handling.
+    static fz_pixmap* sharedPixmap(fz_context* context, fz_image* image, fz_irect* subarea, int w,
+                                   int h, int* l2factor) {
+        const auto* shared = *static_cast<const SharedImages* const*>(fz_user_context(context));
+        Entry* entry = shared->find(image);
+        if (entry == nullptr) {
+            fz_throw(context, FZ_ERROR_GENERIC, "image not shared");
+        }
+        const int factor = std::clamp(*l2factor, 0, factors - 1);
+        fz_pixmap* decoded = decodedAt(context, *entry, factor, w, h);
+        // What is left to subsample, the caller does in place: on a copy.
+        *l2factor = entry->remaining[static_cast<std::size_t>(factor)];
         if (subarea != nullptr) {
             *subarea = fz_make_irect(0, 0, image->w, image->h);
         }
-        return pixmap;
+        return *l2factor == 0 ? fz_keep_pixmap(context, decoded)
+                              : fz_clone_pixmap(context, decoded);
     }
 
     fz_context* context_;
     const SharedImages*& slot_;
+    mutable std::mutex mutex_; // guards entries_, which the caller's thread extends
     std::vector<std::unique_ptr<Entry>> entries_;
+    std::vector<std::unique_ptr<Entry>> found_; // noted, not yet shared
+};
+
+// Follows a page's content for the images it draws and where, and notes them:
+// only the transform of the graphics state is tracked, and neither text nor
+// paths are read beyond the lexer, so it takes a fraction of the time that
+// reading the page does, and the decodes can start at once.
+struct ImageFinder {
+    pdf_processor super;
+    SharedImages* images;
+    pdf_document* document;
+    fz_matrix transform;
+    std::array<fz_matrix, 32> saved;
+    int depth;   // transforms saved
+    int floor;   // the depth a form started at, below which it cannot restore
+    int unsaved; // saves beyond the array's, restored first
+    int forms;   // forms entered
+
+    static constexpr int maximumFormDepth = 8;
+
+    static ImageFinder& of(pdf_processor* processor) {
+        return *reinterpret_cast<ImageFinder*>(processor);
+    }
+    static void save(fz_context* /*context*/, pdf_processor* processor) {
+        ImageFinder& finder = of(processor);
+        if (finder.depth < static_cast<int>(finder.saved.size())) {
+            finder.saved.at(static_cast<std::size_t>(finder.depth++)) = finder.transform;
+        } else {
+            ++finder.unsaved;
+        }
+    }
+    static void restore(fz_context* /*context*/, pdf_processor* processor) {
+        ImageFinder& finder = of(processor);
+        if (finder.unsaved > 0) {
+            --finder.unsaved;
+        } else if (finder.depth > finder.floor) {
+            finder.transform = finder.saved.at(static_cast<std::size_t>(--finder.depth));
+        }
+    }
+    static void concat(fz_context* /*context*/, pdf_processor* processor, float a, float b, float c,
+                       float d, float e, float f) {
+        ImageFinder& finder = of(processor);
+        finder.transform = fz_concat(fz_make_matrix(a, b, c, d, e, f), finder.transform);
+    }
+    static void drawImage(fz_context* context, pdf_processor* processor, const char* /*name*/,
+                          fz_image* image) {
+        const ImageFinder& finder = of(processor);
+        // Images with a colour space are what MuPDF fills, turned upright.
+        if (image->colorspace != nullptr) {
+            finder.images->note(context, image,
+                                fz_pre_scale(fz_pre_translate(finder.transform, 0, 1), 1, -1));
+        }
+    }
+    static void drawForm(fz_context* context, pdf_processor* processor, const char* /*name*/,
+                         pdf_obj* form, pdf_obj* pageResources) {
+        ImageFinder& finder = of(processor);
+        if (finder.forms >= maximumFormDepth) {
+            return;
+        }
+        const fz_matrix outer = finder.transform;
+        const int depth = finder.depth;
+        const int floor = finder.floor;
+        const int unsaved = finder.unsaved;
+        finder.transform = fz_concat(pdf_xobject_matrix(context, form), finder.transform);
+        pdf_obj* resources = pdf_xobject_resources(context, form);
+        finder.floor = depth;
+        finder.unsaved = 0;
+        ++finder.forms;
+        fz_try(context) {
+            pdf_process_contents(context, processor, finder.document,
+                                 resources != nullptr ? resources : pageResources, form, nullptr);
+        }
+        fz_always(context) {
+            --finder.forms;
+            finder.transform = outer;
+            finder.depth = depth;
+            finder.floor = floor;
+            finder.unsaved = unsaved;
+        }
+        fz_catch(context) {
+            fz_rethrow(context);
+        }
+    }
+
+    // Notes what the page's own content draws. A failure is not the finder's
+    // to report: reading the page meets it again.
+    static void find(fz_context* context, pdf_document* document, const FrontPage& front,
+                     SharedImages& images) noexcept {
+        pdf_processor* processor = nullptr;
+        fz_var(processor);
+        fz_try(context) {
+            processor =
+                static_cast<pdf_processor*>(pdf_new_processor(context, sizeof(ImageFinder)));
+            ImageFinder& finder = of(processor);
+            finder.images = &images;
+            finder.document = document;
+            finder.transform = front.contentTransform;
+            processor->op_q = save;
+            processor->op_Q = restore;
+            processor->op_cm = concat;
+            processor->op_Do_image = drawImage;
+            processor->op_Do_form = drawForm;
+            pdf_process_contents(context, processor, document,
+                                 pdf_page_resources(context, front.page.get()),
+                                 pdf_page_contents(context, front.page.get()), nullptr);
+        }
+        fz_always(context) {
+            pdf_drop_processor(context, processor);
+        }
+        fz_catch(context) {}
+    }
+};
+
+// The columns a band draws: those the page covers, even partly, widened to
+// whole groups of 16 for the threshold. The rest of a row is margin, white
+// whatever the page holds beyond its media box.
+struct BandColumns {
+    int drawnFirst = 0;
+    int drawnLast = 0;
+    int first = 0;
+    int last = 0;
+
+    BandColumns(const fz_irect& page, int width)
+        : drawnFirst(page.x0), drawnLast(page.x1), first(page.x0 / 16 * 16),
+          last(std::min(width, (page.x1 + 15) / 16 * 16)) {}
+    [[nodiscard]] int count() const { return last - first; }
+};
+
+// Where a band's packed rows go, `stride` bytes apart.
+struct PackedRows {
+    unsigned char* first;
+    std::size_t stride;
 };
 
 // Draws frame rows [top, bottom) onto white in `buffer`, which holds the
-// thread's largest band, and packs those rows into the frame.
-void drawBand(fz_context* context, fz_display_list* list, unsigned char* buffer, Frame& frame,
-              int top, int bottom) {
-    const fz_irect rows = fz_make_irect(0, top, frame.width, bottom);
-    const Pixmap pixmap(guarded(context, DisplayError::render,
-                                [&] {
-                                    return fz_new_pixmap_with_bbox_and_data(
-                                        context, fz_device_gray(context), rows, nullptr, 0, buffer);
-                                }),
-                        {context});
-    fz_clear_pixmap_with_value(context, pixmap.get(), 255);
-    const Device device(
-        guarded(context, DisplayError::render,
-                [&] { return fz_new_draw_device(context, fz_identity, pixmap.get()); }),
-        {context});
-    guarded(context, DisplayError::render, [&] {
-        fz_run_display_list(context, list, device.get(), fz_identity, fz_rect_from_irect(rows),
-                            nullptr);
-        fz_close_device(context, device.get());
-    });
-    const std::size_t rowBytes = static_cast<std::size_t>(frame.width) / 8;
+// thread's tallest band of the page's columns, and packs them into `out`.
+void drawBand(fz_context* context, fz_display_list* list, const fz_irect& page, int width, int top,
+              int bottom, unsigned char* buffer, PackedRows out) {
+    const BandColumns columns(page, width);
+    const int drawnTop = std::max(top, page.y0);
+    const int drawnBottom = std::min(bottom, page.y1);
+    const bool drawn = drawnTop < drawnBottom && columns.drawnFirst < columns.drawnLast;
+    if (drawn) {
+        std::memset(buffer, 255,
+                    static_cast<std::size_t>(columns.count()) * (drawnBottom - drawnTop));
+        const Pixmap pixmap(guarded(context, DisplayError::render,
+                                    [&] {
+                                        return fz_new_pixmap_with_data(
+                                            context, fz_device_gray(context),
+                                            columns.drawnLast - columns.drawnFirst,
+                                            drawnBottom - drawnTop, nullptr, 0, columns.count(),
+                                            buffer + (columns.drawnFirst - columns.first));
+                                    }),
+                            {context});
+        pixmap->x = columns.drawnFirst;
+        pixmap->y = drawnTop;
+        const Device device(
+            guarded(context, DisplayError::render,
+                    [&] { return fz_new_draw_device(context, fz_identity, pixmap.get()); }),
+            {context});
+        guarded(context, DisplayError::render, [&] {
+            fz_run_display_list(context, list, device.get(), fz_identity,
+                                fz_rect_from_irect(fz_pixmap_bbox(context, pixmap.get())), nullptr);
+            fz_close_device(context, device.get());
+        });
+    }
+    const std::size_t rowBytes = static_cast<std::size_t>(width) / 8;
+    const auto left = static_cast<std::size_t>(columns.first) / 8;
+    const auto right = static_cast<std::size_t>(columns.last) / 8;
     for (int y = top; y < bottom; ++y) {
-        thresholdRow(buffer + static_cast<std::ptrdiff_t>(y - top) * frame.width,
-                     frame.packed.data() + static_cast<std::size_t>(y) * rowBytes, frame.width);
+        unsigned char* row = out.first + static_cast<std::size_t>(y - top) * out.stride;
+        if (!drawn || y < drawnTop || y >= drawnBottom) {
+            std::memset(row, 0xFF, rowBytes);
+            continue;
+        }
+        std::memset(row, 0xFF, left);
+        thresholdRow(buffer + static_cast<std::ptrdiff_t>(y - drawnTop) * columns.count(),
+                     row + left, columns.count());
+        std::memset(row + right, 0xFF, rowBytes - right);
     }
 }
-
-// The work of one frame: first the shared images, then the bands, taken in
-// turn by whichever thread is free. A failure on any thread stops the others
-// and is reported once they have finished.
-class FrameWork {
-public:
-    // With `pieces`, each band is compressed too, into the piece of its number.
-    FrameWork(fz_display_list* list, const SharedImages& images, Frame& frame, int bandCount,
-              std::vector<OneBitPng::Piece>* pieces)
-        : list_(list), images_(images), frame_(frame), bandCount_(bandCount), pieces_(pieces) {
-        if (pieces_ != nullptr) {
-            pieces_->resize(static_cast<std::size_t>(bandCount_));
-        }
-    }
-
-    void doAll(fz_context* context) noexcept {
-        try {
-            std::unique_ptr<unsigned char[]> buffer;
-            for (int job = next_++; job < images_.count() + bandCount_ && !failed_; job = next_++) {
-                if (job < images_.count()) {
-                    images_.decode(context, job);
-                    continue;
-                }
-                if (!buffer) {
-                    const int tallest = (frame_.height + bandCount_ - 1) / bandCount_;
-                    buffer = std::make_unique_for_overwrite<unsigned char[]>(
-                        static_cast<std::size_t>(frame_.width) * tallest);
-                }
-                const int band = job - images_.count();
-                const int top = frame_.height * band / bandCount_;
-                const int bottom = frame_.height * (band + 1) / bandCount_;
-                drawBand(context, list_, buffer.get(), frame_, top, bottom);
-                const std::size_t rowBytes = static_cast<std::size_t>(frame_.width) / 8;
-                if (pieces_ != nullptr &&
-                    !OneBitPng::compress(frame_.packed.data() + top * rowBytes, rowBytes,
-                                         bottom - top, band + 1 == bandCount_,
-                                         pieces_->at(static_cast<std::size_t>(band)))) {
-                    failed_ = true;
-                }
-            }
-        } catch (...) {
-            failed_ = true;
-        }
-    }
-
-    [[nodiscard]] bool failed() const { return failed_; }
-
-private:
-    fz_display_list* list_;
-    const SharedImages& images_;
-    Frame& frame_;
-    int bandCount_;
-    std::vector<OneBitPng::Piece>* pieces_;
-    std::atomic<int> next_{0};
-    std::atomic<bool> failed_{false};
-};
 
 unsigned availableCores() {
     cpu_set_t cores;
@@ -656,13 +846,137 @@ constexpr unsigned maximumThreads = 4;
 // issue); the photographs, decoded as jobs of their own, fill the gaps.
 constexpr int bandCount = 2;
 
-// The threads that draw a frame beside the caller's. They start, each with a
-// clone of the caller's context, while the caller reads the page, so that
-// starting them costs the frame nothing, and wait until there is work.
+// The work of one frame, as jobs taken in turn by whichever thread is free:
+// first the shared images' decodes, opened while the page is still being
+// read, then the bands, opened once it has been. A failure on any thread
+// stops the others and is reported once they have finished.
+class FrameWork {
+public:
+    // With `pieces`, each band is compressed too, into the piece of its number.
+    FrameWork(const SharedImages& images, Frame& frame, int bandCount,
+              std::vector<OneBitPng::Piece>* pieces)
+        : images_(images), frame_(frame), bandCount_(bandCount), pieces_(pieces) {
+        if (pieces_ != nullptr) {
+            pieces_->resize(static_cast<std::size_t>(bandCount_));
+        }
+    }
+
+    // Opens the decodes of the first `imageCount` images.
+    void openImages(int imageCount) { open(imageCount, imageCount, false); }
+
+    // Opens the decodes of all `imageCount` images, then the bands of `list`,
+    // which draws the page over `page`: the last of the work.
+    void openBands(fz_display_list* list, const fz_irect& page, int imageCount) {
+        list_ = list;
+        page_ = page;
+        open(imageCount, imageCount + bandCount_, true);
+    }
+
+    // Ends the work where it stands: each thread returns after its job.
+    void abandon() {
+        failed_ = true;
+        open(imageCount_.load(), imageCount_.load(), true);
+    }
+
+    // Returns once the work is complete and has no job left to take.
+    void doAll(fz_context* context) noexcept {
+        try {
+            std::unique_ptr<unsigned char[]> buffer;
+            for (int job = next_++; await(job) && !failed_; job = next_++) {
+                const int imageCount = imageCount_.load(std::memory_order_relaxed);
+                if (job < imageCount) {
+                    images_.decode(context, job);
+                    continue;
+                }
+                const int band = job - imageCount;
+                const int top = frame_.height * band / bandCount_;
+                const int bottom = frame_.height * (band + 1) / bandCount_;
+                if (!buffer) {
+                    const int tallest = (frame_.height + bandCount_ - 1) / bandCount_;
+                    buffer = std::make_unique_for_overwrite<unsigned char[]>(
+                        static_cast<std::size_t>(BandColumns(page_, frame_.width).count()) *
+                        tallest);
+                }
+                if (pieces_ == nullptr) {
+                    const std::size_t rowBytes = static_cast<std::size_t>(frame_.width) / 8;
+                    drawBand(context, list_, page_, frame_.width, top, bottom, buffer.get(),
+                             {frame_.packed.data() + top * rowBytes, rowBytes});
+                    continue;
+                }
+                // The rows go straight into the PNG's scanlines, each after
+                // its filter type, None.
+                const std::size_t length = OneBitPng::scanlineLength(frame_.width);
+                const std::size_t size = length * (bottom - top);
+                const auto scanlines = std::make_unique_for_overwrite<unsigned char[]>(size);
+                for (std::size_t start = 0; start < size; start += length) {
+                    scanlines[start] = 0;
+                }
+                drawBand(context, list_, page_, frame_.width, top, bottom, buffer.get(),
+                         {scanlines.get() + 1, length});
+                if (!OneBitPng::compress(scanlines.get(), size, band + 1 == bandCount_,
+                                         pieces_->at(static_cast<std::size_t>(band)))) {
+                    failed_ = true;
+                }
+            }
+        } catch (...) {
+            failed_ = true;
+        }
+    }
+
+    [[nodiscard]] bool failed() const { return failed_; }
+
+private:
+    // Jobs [0, opened) may be taken; the lowest bit tells that no more will
+    // open. One value, so that a waiting thread sees both change at once.
+    void open(int imageCount, int jobCount, bool last) {
+        imageCount_.store(imageCount, std::memory_order_relaxed);
+        state_.store(jobCount * 2 + (last ? 1 : 0), std::memory_order_release);
+        state_.notify_all();
+    }
+
+    // Whether job `job` is there to do, once it is open or no more will be.
+    // Until then a thread yields rather than sleeps, for a while: waking an
+    // idle core took up to milliseconds on the virtual machine measured, and
+    // a yielding thread leaves the core to any other thread that wants it.
+    bool await(int job) const {
+        std::optional<std::chrono::steady_clock::time_point> until;
+        for (;;) {
+            const int state = state_.load(std::memory_order_acquire);
+            if (job < state / 2) {
+                return true;
+            }
+            if ((state & 1) != 0) {
+                return false;
+            }
+            if (!until) {
+                until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
+            }
+            if (std::chrono::steady_clock::now() < *until) {
+                std::this_thread::yield();
+            } else {
+                state_.wait(state, std::memory_order_acquire);
+            }
+        }
+    }
+
+    const SharedImages& images_;
+    Frame& frame_;
+    int bandCount_;
+    std::vector<OneBitPng::Piece>* pieces_;
+    fz_display_list* list_ = nullptr;
+    fz_irect page_{};
+    std::atomic<int> state_{0};
+    std::atomic<int> imageCount_{0};
+    std::atomic<int> next_{0};
+    std::atomic<bool> failed_{false};
+};
+
+// The threads that work on a frame beside the caller's. They start, each with
+// a clone of the caller's context, before the page is read, so that starting
+// them costs the frame nothing, and take jobs as soon as there are any.
 class Crew {
 public:
-    Crew(fz_context* context, unsigned size) {
-        // Reserved first: a helper, once started, is joined only after release.
+    Crew(fz_context* context, FrameWork& work, unsigned size) : work_(work) {
         helpers_.reserve(size);
         for (unsigned index = 1; index < size; ++index) {
             Context clone(fz_clone_context(context));
@@ -672,7 +986,7 @@ public:
             silence(clone.get());
             try {
                 helpers_.emplace_back(
-                    [this, clone = std::move(clone)]() mutable { help(clone.get()); });
+                    [&work, clone = std::move(clone)] { work.doAll(clone.get()); });
             } catch (const std::system_error&) {
                 break; // fewer threads; the caller's takes the rest
             }
@@ -680,45 +994,22 @@ public:
     }
     Crew(const Crew&) = delete;
     Crew& operator=(const Crew&) = delete;
+    // A frame that fails before its work is complete leaves none to do.
     ~Crew() {
-        if (state_.load() == waiting) {
-            release(stopped);
+        if (!helpers_.empty()) {
+            work_.abandon();
         }
     }
 
-    // Returns once the caller and every helper have run out of work.
-    void run(fz_context* context, FrameWork& work) {
-        work_ = &work;
-        release(working);
-        work.doAll(context);
+    // The caller's share of the complete work; returns once every helper has
+    // run out of jobs too.
+    void finish(fz_context* context) {
+        work_.doAll(context);
         helpers_.clear();
     }
 
 private:
-    enum State { waiting, working, stopped };
-
-    void release(State state) {
-        state_.store(state, std::memory_order_release);
-        state_.notify_all();
-    }
-
-    // Until then a helper yields rather than sleeps, for a while: waking an
-    // idle core took up to milliseconds on the virtual machine measured, and
-    // a yielding thread leaves the core to any other thread that wants it.
-    void help(fz_context* context) noexcept {
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
-        while (state_.load(std::memory_order_acquire) == waiting &&
-               std::chrono::steady_clock::now() < until) {
-            std::this_thread::yield();
-        }
-        state_.wait(waiting, std::memory_order_acquire);
-        if (state_.load(std::memory_order_acquire) == working) {
-            work_->doAll(context);
-        }
-    }
-
-    std::atomic<State> state_{waiting};
-    FrameWork* work_ = nullptr;
+    FrameWork& work_;
     std::vector<std::jthread> helpers_;
 };
 
@@ -802,20 +1093,31 @@ void savePng(const std::filesystem::path& to, const Frame& frame,
 Frame draw(const std::filesystem::path& pdf, DisplayModel model, unsigned threads,
            std::vector<OneBitPng::Piece>* pieces) {
     Frame frame{width(model), height(model), {}};
+    if (pieces == nullptr) {
+        frame.packed.resize(static_cast<std::size_t>(frame.width / 8) * frame.height);
+    }
     const File file = openRegularFile(pdf);
     Locks locks;
     const Context context = newContext(locks);
     const SharedImages* sharedImages = nullptr;
     fz_set_user_context(context.get(), &sharedImages);
-    Crew crew(context.get(),
+    SharedImages images(context.get(), sharedImages);
+    // Declared before the crew, which ends its threads before these go.
+    Document document(nullptr, {context.get()});
+    std::optional<FrontPage> front;
+    DisplayList list(nullptr, {context.get()});
+    FrameWork work(images, frame, bandCount, pieces);
+    Crew crew(context.get(), work,
               std::clamp(threads == 0 ? availableCores() : threads, 1U, maximumThreads));
-    const Document document = openIssue(context.get(), file.get());
-    const DisplayList list =
-        recordFrontPage(context.get(), document.get(), frame.width, frame.height);
-    frame.packed.resize(static_cast<std::size_t>(frame.width / 8) * frame.height);
-    const SharedImages images(context.get(), list.get(), sharedImages);
-    FrameWork work(list.get(), images, frame, bandCount, pieces);
-    crew.run(context.get(), work);
+
+    document = openIssue(context.get(), file.get());
+    front = loadFrontPage(context.get(), document.get(), frame.width, frame.height);
+    ImageFinder::find(context.get(), document.get(), *front, images);
+    work.openImages(images.share());
+    list = recordFrontPage(context.get(), *front, frame.width, frame.height);
+    images.noteAll(list.get());
+    work.openBands(list.get(), front->area, images.share());
+    crew.finish(context.get());
     if (work.failed()) {
         fail(DisplayError::render);
     }

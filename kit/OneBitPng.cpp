@@ -1,5 +1,6 @@
 #include "kit/OneBitPng.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <zlib.h>
@@ -22,8 +23,9 @@ struct Deflater {
     Deflater() {
         // A 1-bit page is mostly long runs of white bytes: run-length
         // matching compresses it about as well as the default search, in a
-        // fraction of the time.
-        ready = deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_RLE) == Z_OK;
+        // fraction of the time. It looks one byte back only, so the smallest
+        // window and hash table do, and cost a band little fresh memory.
+        ready = deflateInit2(&stream, 1, Z_DEFLATED, -9, 6, Z_RLE) == Z_OK;
     }
     ~Deflater() {
         if (ready) {
@@ -60,30 +62,43 @@ private:
 
 } // namespace
 
-bool compress(const unsigned char* rows, std::size_t rowBytes, int count, bool last, Piece& piece) {
-    // Each scanline starts with its filter type, None: filters gain nothing
-    // on 1-bit rows.
-    std::vector<unsigned char> scanlines(static_cast<std::size_t>(count) * (rowBytes + 1));
-    for (int row = 0; row < count; ++row) {
-        std::memcpy(scanlines.data() + row * (rowBytes + 1) + 1, rows + row * rowBytes, rowBytes);
-    }
+bool compress(const unsigned char* scanlines, std::size_t length, bool last, Piece& piece) {
     Deflater deflater;
     if (!deflater.ready) {
         return false;
     }
+    // A frame compresses to a small part of its scanlines; the output grows
+    // when it does not.
+    std::size_t capacity = std::max<std::size_t>(length / 8, 4096);
+    piece.deflated = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+    z_stream& stream = deflater.stream;
+    stream.next_in = const_cast<unsigned char*>(scanlines);
+    stream.avail_in = static_cast<uInt>(length);
+    stream.next_out = piece.deflated.get();
+    stream.avail_out = static_cast<uInt>(capacity);
     // A sync flush ends a piece on a byte boundary, where the next one goes on.
-    piece.deflated.resize(deflateBound(&deflater.stream, scanlines.size()) + 16);
-    deflater.stream.next_in = scanlines.data();
-    deflater.stream.avail_in = static_cast<uInt>(scanlines.size());
-    deflater.stream.next_out = piece.deflated.data();
-    deflater.stream.avail_out = static_cast<uInt>(piece.deflated.size());
-    const int outcome = deflate(&deflater.stream, last ? Z_FINISH : Z_SYNC_FLUSH);
-    if (outcome != (last ? Z_STREAM_END : Z_OK) || deflater.stream.avail_in != 0) {
+    const int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+    for (;;) {
+        const int outcome = deflate(&stream, flush);
+        if (outcome == Z_STREAM_END || (!last && outcome == Z_OK && stream.avail_out != 0)) {
+            break;
+        }
+        if (outcome != Z_OK && outcome != Z_BUF_ERROR) {
+            return false;
+        }
+        auto grown = std::make_unique_for_overwrite<unsigned char[]>(capacity * 2);
+        std::memcpy(grown.get(), piece.deflated.get(), capacity);
+        piece.deflated = std::move(grown);
+        stream.next_out = piece.deflated.get() + capacity;
+        stream.avail_out = static_cast<uInt>(capacity);
+        capacity *= 2;
+    }
+    if (stream.avail_in != 0) {
         return false;
     }
-    piece.deflated.resize(deflater.stream.total_out);
-    piece.adler = static_cast<std::uint32_t>(adler32_z(1, scanlines.data(), scanlines.size()));
-    piece.scanlines = scanlines.size();
+    piece.size = stream.total_out;
+    piece.adler = static_cast<std::uint32_t>(adler32_z(1, scanlines, length));
+    piece.scanlines = length;
     return true;
 }
 
@@ -110,7 +125,7 @@ bool write(std::FILE* file, int width, int height, const std::vector<Piece>& pie
     std::size_t length = zlibHeader.size() + 4;
     uLong adler = 1;
     for (const Piece& piece : pieces) {
-        length += piece.deflated.size();
+        length += piece.size;
         adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.scanlines));
     }
     std::array<unsigned char, 4> trailer{};
@@ -118,7 +133,7 @@ bool write(std::FILE* file, int width, int height, const std::vector<Piece>& pie
     Chunk idat(file, "IDAT", length);
     idat.add(zlibHeader.data(), zlibHeader.size());
     for (const Piece& piece : pieces) {
-        idat.add(piece.deflated.data(), piece.deflated.size());
+        idat.add(piece.deflated.get(), piece.size);
     }
     idat.add(trailer.data(), trailer.size());
     return idat.end() && Chunk(file, "IEND", 0).end();

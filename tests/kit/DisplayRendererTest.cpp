@@ -140,16 +140,21 @@ TEST_F(DisplayRendererTest, ThresholdsAt170) {
 
 // A black page fills a full-height band centred in the frame, its partly
 // covered edge pixels dark. The edges fall inside bytes, so a wrong bit order
-// within a byte moves them.
+// within a byte moves them. What a page draws beyond its media box, short of
+// its edges, leaves the margins white.
 TEST_F(DisplayRendererTest, PlacesTheFrontPageInACentredBandWithWhiteMargins) {
-    for (const auto& [model, left, right] :
-         {std::tuple{DisplayModel::og, 214, 585}, std::tuple{DisplayModel::x, 393, 1478}}) {
-        SCOPED_TRACE(std::string(rawValue(model)));
-        ASSERT_EQ(render(testing::grayLetterPdf(0), model), std::nullopt);
-        const PngFrame black = frame();
-        for (const int y : {0, black.image.height() / 2, black.image.height() - 1}) {
-            for (int x = 0; x < black.image.width(); ++x) {
-                ASSERT_EQ(black.isWhite(x, y), x < left || x > right) << x << ", " << y;
+    const FixturePage spilling{usLetter, std::nullopt, std::nullopt,
+                               "0 g 0 0 612 792 re f -300 0 290 792 re f 622 0 290 792 re f"};
+    for (const QByteArray& pdf : {testing::grayLetterPdf(0), testing::fixturePdf({spilling})}) {
+        for (const auto& [model, left, right] :
+             {std::tuple{DisplayModel::og, 214, 585}, std::tuple{DisplayModel::x, 393, 1478}}) {
+            SCOPED_TRACE(std::string(rawValue(model)));
+            ASSERT_EQ(render(pdf, model), std::nullopt);
+            const PngFrame black = frame();
+            for (const int y : {0, black.image.height() / 2, black.image.height() - 1}) {
+                for (int x = 0; x < black.image.width(); ++x) {
+                    ASSERT_EQ(black.isWhite(x, y), x < left || x > right) << x << ", " << y;
+                }
             }
         }
     }
