@@ -9,6 +9,7 @@
 #include <charconv>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -93,7 +94,6 @@ void dropPage(fz_context* context, pdf_page* page) {
 }
 
 using Stream = std::unique_ptr<fz_stream, Dropper<fz_stream, fz_drop_stream>>;
-using Buffer = std::unique_ptr<fz_buffer, Dropper<fz_buffer, fz_drop_buffer>>;
 using Document = std::unique_ptr<pdf_document, Dropper<pdf_document, pdf_drop_document>>;
 using Page = std::unique_ptr<pdf_page, Dropper<pdf_page, dropPage>>;
 using DisplayList =
@@ -252,34 +252,74 @@ File openRegularFile(const std::filesystem::path& path) {
     return File(file);
 }
 
-// An issue up to this size is read in one call: MuPDF reads a file in 4 KiB
-// pieces, most after a seek, hundreds of system calls for an issue of a few
-// hundred KiB. A bigger one is read as MuPDF needs it, costing no memory.
-constexpr off_t wholeReadLimit = off_t{16} << 20;
+// The issue read through a window of 64 KiB. MuPDF's own file stream reads
+// 4 KiB at a time, most of them after a seek, and often seeks back into what
+// it has just read: here such a seek costs nothing, and a whole issue takes a
+// few dozen reads.
+struct FileWindow {
+    int descriptor;
+    std::int64_t size;
+    std::int64_t start; // the file offset of `bytes`
+    std::size_t length; // how many of `bytes` were read
+    std::array<unsigned char, 64 * 1024> bytes;
+
+    static int next(fz_context* context, fz_stream* stream, std::size_t /*wanted*/) {
+        auto& window = *static_cast<FileWindow*>(stream->state);
+        ssize_t read = -1;
+        do {
+            read =
+                ::pread(window.descriptor, window.bytes.data(), window.bytes.size(), stream->pos);
+        } while (read < 0 && errno == EINTR);
+        if (read < 0) {
+            fz_throw(context, FZ_ERROR_GENERIC, "cannot read the issue");
+        }
+        window.start = stream->pos;
+        window.length = static_cast<std::size_t>(read);
+        stream->rp = window.bytes.data();
+        stream->wp = stream->rp + window.length;
+        stream->pos += read;
+        return read == 0 ? EOF : *stream->rp++;
+    }
+
+    // MuPDF has turned a seek from the current position into one from the start.
+    static void seek(fz_context* context, fz_stream* stream, std::int64_t offset, int whence) {
+        auto& window = *static_cast<FileWindow*>(stream->state);
+        const std::int64_t target = whence == SEEK_END ? window.size + offset : offset;
+        if (target < 0) {
+            fz_throw(context, FZ_ERROR_GENERIC, "cannot seek before the start of the issue");
+        }
+        const std::int64_t end = window.start + static_cast<std::int64_t>(window.length);
+        if (target >= window.start && target <= end) {
+            stream->rp = window.bytes.data() + (target - window.start);
+            stream->wp = window.bytes.data() + window.length;
+            stream->pos = end;
+        } else {
+            stream->rp = stream->wp = window.bytes.data();
+            stream->pos = target;
+        }
+    }
+
+    static void drop(fz_context* context, void* state) { fz_free(context, state); }
+};
 
 Stream openStream(fz_context* context, std::FILE* file) {
     struct stat status {};
-    if (::fstat(fileno(file), &status) == 0 && status.st_size <= wholeReadLimit) {
-        const auto size = static_cast<std::size_t>(status.st_size);
-        const Buffer buffer(guarded(context, DisplayError::invalidPDF,
-                                    [&] { return fz_new_buffer(context, size + 1); }),
-                            {context});
-        // One byte more than expected tells a file that grew since: that one
-        // is read from the start as MuPDF needs it.
-        buffer->len = std::fread(buffer->data, 1, size + 1, file);
-        if (std::ferror(file) != 0) {
-            fail(DisplayError::invalidPDF);
-        }
-        if (buffer->len <= size) {
-            return {guarded(context, DisplayError::invalidPDF,
-                            [&] { return fz_open_buffer(context, buffer.get()); }),
-                    {context}};
-        }
-        std::rewind(file);
+    if (::fstat(fileno(file), &status) != 0) {
+        fail(DisplayError::invalidPDF);
     }
-    return {guarded(context, DisplayError::invalidPDF,
-                    [&] { return fz_open_file_ptr_no_close(context, file); }),
-            {context}};
+    auto* window = static_cast<FileWindow*>(guarded(
+        context, DisplayError::invalidPDF, [&] { return fz_malloc(context, sizeof(FileWindow)); }));
+    window->descriptor = fileno(file);
+    window->size = status.st_size;
+    window->start = 0;
+    window->length = 0;
+    // fz_new_stream drops the window when it fails.
+    Stream stream(
+        guarded(context, DisplayError::invalidPDF,
+                [&] { return fz_new_stream(context, window, FileWindow::next, FileWindow::drop); }),
+        {context});
+    stream->seek = FileWindow::seek;
+    return stream;
 }
 
 Document openIssue(fz_context* context, std::FILE* file) {

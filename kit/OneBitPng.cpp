@@ -23,9 +23,10 @@ struct Deflater {
     Deflater() {
         // A 1-bit page is mostly long runs of white bytes: run-length
         // matching compresses it about as well as the default search, in a
-        // fraction of the time. It looks one byte back only, so the smallest
-        // window and hash table do, and cost a band little fresh memory.
-        ready = deflateInit2(&stream, 1, Z_DEFLATED, -9, 6, Z_RLE) == Z_OK;
+        // fraction of the time. It looks one byte back only, so a small
+        // window and hash table do (they cost a band fresh memory), though
+        // not the smallest: each slide of the window walks the hash table.
+        ready = deflateInit2(&stream, 1, Z_DEFLATED, -13, 6, Z_RLE) == Z_OK;
     }
     ~Deflater() {
         if (ready) {
