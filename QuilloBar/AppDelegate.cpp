@@ -88,9 +88,16 @@ AppDelegate::Desktop systemDesktop() {
             askBeforeDelivering};
 }
 
-// The drawn icon, marked as a mask so the desktop may recolour it; a theme
-// icon when it cannot be drawn (no SVG support installed).
+// The installed symbolic icon when there is one: the tray is handed its name,
+// so the desktop draws it in the panel's own colour (Qt hands over only pixels
+// otherwise, and a black drawing vanishes on a dark panel). Else the drawn
+// icon, marked as a mask; a theme icon when that cannot be drawn (no SVG
+// support installed).
 QIcon menuIcon() {
+    const QString symbolic = QStringLiteral("news.quillo.QuilloBar-symbolic");
+    if (QIcon::hasThemeIcon(symbolic)) {
+        return QIcon::fromTheme(symbolic);
+    }
     QIcon icon(QStringLiteral(":/quillo/MenuIcon.svg"));
     if (icon.pixmap(QSize(18, 18)).isNull()) {
         return QIcon::fromTheme(QStringLiteral("newspaper"),

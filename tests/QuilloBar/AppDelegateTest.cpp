@@ -5,6 +5,7 @@
 // The run's own result lines are DeliveryRunTest's.
 #include "QuilloBar/AppDelegate.h"
 
+#include "QuilloBar/SettingsRules.h"
 #include "agent/Command.h"
 #include "agent/IssueCache.h"
 #include "store/Preferences.h"
@@ -31,12 +32,11 @@
 namespace quillo {
 namespace {
 
-using namespace std::chrono_literals;
-
 const QString connect = QStringLiteral("Connect your newspaper in Settings");
 const QString checking = QStringLiteral("Checking for a new issue\u2026");
 const QString readyOff = QStringLiteral("Latest issue ready \u00B7 automatic delivery off");
 const QString readyOn = QStringLiteral("Latest issue ready \u00B7 automatic delivery on");
+const QString sent = QStringLiteral("Sent to print queue");
 const QString download = QStringLiteral("download");
 const QString hook = QStringLiteral("https://trmnl.example/hook");
 
@@ -59,17 +59,14 @@ protected:
         // An executable of its own, so the build has a fingerprint to authorize.
         QDir(tool.installRoot()).mkpath(QStringLiteral("bin"));
         testing::writeFile(tool.installRoot() + QStringLiteral("/bin/quillo-bar"), "a build");
-        testing::writeFile(printerListing, "#!/bin/sh\necho 'printer Office is idle.'\n"
-                                           "echo 'printer Kitchen is idle.'\n");
-        QFile::setPermissions(printerListing, QFile::ReadOwner | QFile::ExeOwner);
+        testing::writeProgram(printerListing, "#!/bin/sh\necho 'printer Office is idle.'\n");
         makeDelegate();
     }
 
-    void makeDelegate(const QStringList& arguments = {},
-                      std::chrono::milliseconds limit = quillo::toolStepTimeLimit) {
-        delegate = std::make_unique<AppDelegate>(
-            AppDelegate::Setup{tool.installRoot().toStdString(), preferencesFile, arguments, limit,
-                               printerListing, preferences.filePath(QStringLiteral("autostart"))});
+    void makeDelegate(const QStringList& arguments = {}) {
+        delegate = std::make_unique<AppDelegate>(AppDelegate::Setup{
+            tool.installRoot().toStdString(), preferencesFile, arguments, toolStepTimeLimit,
+            printerListing, preferences.filePath(QStringLiteral("autostart"))});
         statuses.clear();
         opened.clear();
         questions.clear();
@@ -120,69 +117,77 @@ protected:
     bool deliver = false;
 };
 
-TEST_F(AppDelegateTest, NoRunInPreviewModeOrWithoutADeliveryKey) {
-    const QStringList preview{QStringLiteral("--preview-settings")};
-    for (const auto& [arguments, token] :
-         std::vector<std::pair<QStringList, std::optional<QString>>>{
-             {preview, QStringLiteral("key")}, {{}, std::nullopt}, {{}, QString()}}) {
-        makeDelegate(arguments);
-        delegate->setUnlockedToken(token);
-        delegate->runAgent(false);
-        delegate->runAgent(true);
-        EXPECT_FALSE(delegate->busy());
-        EXPECT_EQ(delegate->status(), connect);
-        EXPECT_TRUE(statuses.isEmpty());
-    }
-    QTest::qWait(50);
-    EXPECT_TRUE(tool.calls().isEmpty());
-}
-
-TEST_F(AppDelegateTest, DeliveringRunNeedsTheDevicesOfItsDestination) {
+// No run in preview mode or without a key; a delivering run needs the
+// devices of its destination, a check none. Each row triggers a delivery,
+// then a check, and shows the statuses that follow.
+TEST_F(AppDelegateTest, RunsNeedAKeyOutsidePreviewAndDeliveriesTheirDevices) {
+    const QString finish = QStringLiteral("Finish device setup in Settings");
+    const QString delivering = QStringLiteral("Delivering your newspaper\u2026");
+    const QString uploaded = QStringLiteral("Uploaded to TRMNL \u00B7 awaiting screen refresh");
+    const QString office = QStringLiteral("Office");
+    const QStringList refused{finish, checking, readyOff};
     struct Case {
+        bool preview;
+        std::optional<QString> token;
         const char* destination;
         std::optional<QString> printer;
         std::optional<QString> webhook;
-        bool starts;
+        QStringList statuses;
     };
-    const QString office = QStringLiteral("Office");
     const std::vector<Case> cases{
-        {"printer", std::nullopt, hook, false},     {"printer", QString(), hook, false},
-        {"printer", office, std::nullopt, true},    {"display", std::nullopt, std::nullopt, false},
-        {"display", std::nullopt, QString(), true}, {"both", std::nullopt, hook, false},
-        {"both", office, std::nullopt, false},      {"both", office, hook, true},
+        {true, QStringLiteral("key"), "printer", office, hook, {}},
+        {false, std::nullopt, "printer", office, hook, {}},
+        {false, QString(), "printer", office, hook, {}},
+        {false, QStringLiteral("key"), "printer", QString(), hook, refused},
+        {false, QStringLiteral("key"), "printer", office, std::nullopt, {delivering, sent}},
+        {false, QStringLiteral("key"), "display", std::nullopt, std::nullopt, refused},
+        {false, QStringLiteral("key"), "display", std::nullopt, QString(), {delivering, uploaded}},
+        {false, QStringLiteral("key"), "both", std::nullopt, hook, refused},
+        {false, QStringLiteral("key"), "both", office, std::nullopt, refused},
+        {false,
+         QStringLiteral("key"),
+         "both",
+         office,
+         hook,
+         {delivering, sent + " \u00B7 " + uploaded}},
     };
     answerWithIssue();
-    delegate->setUnlockedToken(QStringLiteral("key"));
     for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.destination);
-        statuses.clear();
+        SCOPED_TRACE(testCase.statuses.join(u',').toStdString());
+        makeDelegate(testCase.preview ? QStringList{"--preview-settings"} : QStringList{});
+        delegate->setUnlockedToken(testCase.token);
         delegate->setUnlockedWebhook(testCase.webhook);
         defaults().setString(PreferenceKey::destination, QString::fromLatin1(testCase.destination));
         defaults().setString(PreferenceKey::printer, testCase.printer);
         delegate->runAgent(true);
-        EXPECT_EQ(delegate->busy(), testCase.starts);
-        run(false); // A check needs no device.
-        if (!testCase.starts) {
-            EXPECT_EQ(statuses,
-                      QStringList({"Finish device setup in Settings", checking, readyOff}));
-        }
+        run(false);
+        EXPECT_EQ(statuses, testCase.statuses);
     }
 }
 
 // The run takes the stored settings as they are when it starts, including
-// what another process (configure mode) wrote meanwhile.
-TEST_F(AppDelegateTest, RunUsesTheStoredSettingsAndShowsItsResult) {
+// what another process (configure mode) wrote meanwhile; a trigger while a
+// run is in flight is dropped.
+TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStartsAndDropsTriggersMeanwhile) {
     answerWithIssue();
+    tool.hold(download);
     delegate->setUnlockedToken(QStringLiteral("key-1"));
-    delegate->setUnlockedWebhook(QStringLiteral("https://trmnl.example/hook"));
+    delegate->setUnlockedWebhook(hook);
     defaults().setString(PreferenceKey::destination, QStringLiteral("both"));
     defaults().setString(PreferenceKey::printer, QStringLiteral("Office"));
     defaults().setString(PreferenceKey::displayModel, QStringLiteral("x"));
     defaults().setInteger(PreferenceKey::maxPages, 9);
-    defaults().setBoolean(PreferenceKey::automatic, true);
 
-    run(false);
-    EXPECT_EQ(statuses, QStringList({checking, "Latest issue ready \u00B7 automatic delivery on"}));
+    delegate->runAgent(false);
+    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.calls().contains(download); }, 20000));
+    defaults().setBoolean(PreferenceKey::automatic, true);
+    delegate->runAgent(true);
+    delegate->runAgent(false);
+    EXPECT_EQ(delegate->status(), checking);
+    tool.release();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
+    EXPECT_EQ(tool.calls(), QStringList{download});
+    EXPECT_EQ(statuses, QStringList({checking, readyOff}));
     EXPECT_EQ(tool.arguments(download), QStringList({"download", "--max-pages", "3"}));
     EXPECT_TRUE(tool.environment(download).contains("QUILLO_URL=" + defaultServiceOrigin));
 
@@ -193,73 +198,12 @@ TEST_F(AppDelegateTest, RunUsesTheStoredSettingsAndShowsItsResult) {
     command(QStringLiteral("/bin/sed"), {"-i", "s/Office/Kitchen Laser/", defaults().filePath()});
     run(true);
     EXPECT_EQ(statuses, QStringList({QStringLiteral("Delivering your newspaper\u2026"),
-                                     "Sent to print queue \u00B7 Uploaded to TRMNL \u00B7 "
-                                     "awaiting screen refresh"}));
+                                     sent + " \u00B7 Uploaded to TRMNL \u00B7 "
+                                            "awaiting screen refresh"}));
     EXPECT_TRUE(tool.environment(download).contains("QUILLO_URL=https://news.example/"));
     EXPECT_EQ(tool.arguments("print").mid(1, 4),
               QStringList({"--printer", "Kitchen Laser", "--max-pages", "4"}));
     EXPECT_EQ(tool.arguments("sync").mid(5), QStringList({"--width", "1872", "--height", "1404"}));
-}
-
-TEST_F(AppDelegateTest, TriggerDuringARunIsDroppedAndSettingsAreSnapshotted) {
-    answerWithIssue();
-    tool.hold(download);
-    delegate->setUnlockedToken(QStringLiteral("key"));
-    defaults().setString(PreferenceKey::printer, QStringLiteral("Office"));
-
-    delegate->runAgent(false);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.calls().contains(download); }, 20000));
-    defaults().setBoolean(PreferenceKey::automatic, true);
-    delegate->runAgent(true);
-    delegate->runAgent(false);
-    EXPECT_EQ(delegate->status(), checking);
-
-    tool.release();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
-    EXPECT_EQ(tool.calls(), QStringList{download});
-    EXPECT_EQ(statuses, QStringList({checking, readyOff}));
-}
-
-// A check that fails with 1,000 characters of 1 to 5 code points each.
-TEST_F(AppDelegateTest, ResultLineIsCutToFourHundredCharacters) {
-    const QString accent = QStringLiteral("e\u0301");
-    const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
-    const QString family = QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
-    const QString three = accent + flag + family;
-    tool.answer(download, (three.repeated(333) + QStringLiteral("z")).toUtf8(), 1);
-    delegate->setUnlockedToken(QStringLiteral("key"));
-    run(false);
-    // "Check failed: " is 14 characters; 386 more end just before a family.
-    EXPECT_EQ(delegate->status(), "Check failed: " + three.repeated(128) + accent + flag);
-}
-
-TEST_F(AppDelegateTest, HungToolEndsTheRunAtTheTimeLimit) {
-    makeDelegate({}, 300ms);
-    tool.hang(download);
-    delegate->setUnlockedToken(QStringLiteral("key"));
-    run(false);
-    EXPECT_EQ(delegate->status(), "Check failed: " + toolTimeoutMessage);
-}
-
-TEST_F(AppDelegateTest, CachedPdfFollowsTheUnlockedKeyAndTheStoredOrigin) {
-    QTemporaryDir home;
-    const QByteArray savedHome = qgetenv("HOME");
-    qputenv("HOME", home.path().toUtf8());
-    const QString origin = QStringLiteral("https://news.example");
-    const QString feed = feedDirectory(home.path(), origin, QStringLiteral("key"));
-    QDir().mkpath(feed);
-    testing::writeFile(feed + QStringLiteral("/issue-7.pdf"), "%PDF");
-    testing::writeFile(feed + QStringLiteral("/latest.json"),
-                       R"({"pdf":")" + feed.toUtf8() + R"(/./issue-7.pdf"})");
-
-    EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
-    delegate->setUnlockedToken(QStringLiteral("key"));
-    EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
-    defaults().setString(PreferenceKey::origin, origin + QStringLiteral("/"));
-    EXPECT_EQ(delegate->cachedPDF(), feed + QStringLiteral("/issue-7.pdf"));
-    delegate->setUnlockedToken(QStringLiteral("another key"));
-    EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
-    qputenv("HOME", savedHome);
 }
 
 // Against the test session's keyring: the unlock at launch happens only for
@@ -394,17 +338,22 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
     EXPECT_EQ(tool.calls(), QStringList({download, "print", "sync"}));
 }
 
+// The cached issue follows the unlocked key and the stored origin, read
+// afresh each time.
 TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     delegate->preview();
     delegate->previewDisplay();
     EXPECT_EQ(delegate->status(), QStringLiteral("Check for an issue first"));
 
-    delegate->setUnlockedToken(QStringLiteral("key"));
-    const QString feed = feedDirectory(QDir::homePath(), defaultServiceOrigin, "key");
+    const QString feed = feedDirectory(QDir::homePath(), "https://news.example", "key");
     const QString pdf = feed + QStringLiteral("/issue-7.pdf");
     QDir().mkpath(feed);
     testing::writeFile(pdf, testing::grayLetterPdf(0));
-    testing::writeFile(feed + "/latest.json", R"({"pdf":")" + pdf.toUtf8() + "\"}");
+    testing::writeFile(feed + "/latest.json", R"({"pdf":")" + feed.toUtf8() + "/./issue-7.pdf\"}");
+    delegate->setUnlockedToken(QStringLiteral("key"));
+    EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
+    defaults().setString(PreferenceKey::origin, "https://news.example");
+    EXPECT_EQ(delegate->cachedPDF(), pdf);
     delegate->preview();
     delegate->showSettings();
     delegate->form().setDisplay(DisplayModel::x);
@@ -417,6 +366,8 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     settle();
     EXPECT_EQ(delegate->status(),
               QStringLiteral("The issue must contain portrait US Letter pages."));
+    delegate->setUnlockedToken(QStringLiteral("another key"));
+    EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
 
     // A stored origin opens only as an absolute address.
     delegate->form().openNewsroom();
@@ -424,7 +375,7 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     delegate->openSite();
     EXPECT_EQ(opened, QStringList({QUrl::fromLocalFile(pdf).toString(),
                                    QUrl::fromLocalFile(image).toString(),
-                                   "https://quillo.news/onboarding"}));
+                                   "https://news.example/onboarding"}));
 
     // The form's actions never keep the delegate alive or reach it once gone.
     const SettingsModel::Action guide = delegate->form().openDisplayGuide;
@@ -433,59 +384,30 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     EXPECT_EQ(opened.size(), 3);
 }
 
-} // namespace
-} // namespace quillo
-
-namespace quillo {
-namespace {
-
 // Every refusal writes nothing, neither settings nor secrets; a save that
 // passes stores the secrets, the settings and the login item, then checks once.
 TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
     using Edit = std::function<void(SettingsModel&)>;
     struct Case {
-        const char* name;
         Edit edit;
         QString status;
         bool turnOn = true;
         QStringList arguments;
     };
-    const auto both = [](SettingsModel& form) {
-        form.setDestination(DeliveryDestination::both);
-        form.setPrinter(QStringLiteral("Kitchen"));
-        form.setKey(QStringLiteral(" key-1 \n"));
-        form.setWebhook(QStringLiteral("https://trmnl.com/api/plugin_settings/abc/image"));
-        form.setAutomatic(true);
-        form.setLaunchAtLogin(true);
-    };
-    const auto then = [both](Edit edit) {
-        return [both, edit](SettingsModel& form) {
-            both(form);
-            edit(form);
-        };
-    };
-    const QString unchanged = connect;
+    const Edit none = [](SettingsModel&) {};
     const std::vector<Case> cases{
-        {"preview",
-         both,
-         "Preview only. No settings saved and no device contacted.",
-         true,
-         {"--preview-settings"}},
-        {"origin", then([](SettingsModel& f) { f.setOrigin("http://quillo.news"); }),
-         "Use an HTTPS service address without a path or key"},
-        {"printer", then([](SettingsModel& f) { f.setPrinter({}); }),
-         "Choose a printer, or deliver to e-ink"},
-        {"webhook", then([](SettingsModel& f) { f.setWebhook("https://trmnl.com/api/"); }),
-         "Paste a valid HTTPS TRMNL image webhook"},
-        {"no key", then([](SettingsModel& f) { f.setKey({}); }), "Add or unlock your delivery key"},
-        {"bad key", then([](SettingsModel& f) { f.setKey("key 1"); }),
-         "Use the delivery key without spaces or quotes"},
-        {"declined", both, unchanged, false},
-        {"saved", both, "Saved \u00B7 automatic delivery on"},
+        {none, SaveMessage::previewOnly, true, {"--preview-settings"}},
+        {[](SettingsModel& f) { f.setOrigin("http://quillo.news"); }, SaveMessage::badOrigin},
+        {[](SettingsModel& f) { f.setPrinter({}); }, SaveMessage::noPrinter},
+        {[](SettingsModel& f) { f.setWebhook("https://trmnl.com/api/"); }, SaveMessage::badWebhook},
+        {[](SettingsModel& f) { f.setKey({}); }, SaveMessage::noKey},
+        {[](SettingsModel& f) { f.setKey("key 1"); }, SaveMessage::badKey},
+        {none, connect, false},
+        {none, "Saved \u00B7 automatic delivery on"},
     };
     answerWithIssue();
     for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.name);
+        SCOPED_TRACE(testCase.status.toStdString());
         storeSecrets({}, {});
         QFile::remove(preferencesFile);
         makeDelegate(testCase.arguments);
@@ -495,8 +417,15 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
             return testCase.turnOn;
         };
         delegate->showSettings();
-        testCase.edit(delegate->form());
-        delegate->form().save();
+        SettingsModel& form = delegate->form();
+        form.setDestination(DeliveryDestination::both);
+        form.setPrinter(QStringLiteral("Kitchen"));
+        form.setKey(QStringLiteral(" key-1 \n"));
+        form.setWebhook(QStringLiteral("https://trmnl.com/api/plugin_settings/abc/image"));
+        form.setAutomatic(true);
+        form.setLaunchAtLogin(true);
+        testCase.edit(form);
+        form.save();
         settle();
         const bool saved = testCase.status.startsWith(QStringLiteral("Saved"));
         EXPECT_EQ(delegate->status(), saved ? readyOn : testCase.status);
@@ -561,7 +490,9 @@ TEST_F(AppDelegateTest, SaveReportsALoginItemItCannotWrite) {
     delegate->form().setLaunchAtLogin(true);
     delegate->form().save();
     settle();
-    EXPECT_TRUE(delegate->status().startsWith(QStringLiteral("Could not save: ")));
+    EXPECT_TRUE(
+        delegate->status().startsWith("Could not save: " + preferences.filePath("autostart")))
+        << delegate->status().toStdString();
     EXPECT_EQ(Preferences(preferencesFile).string(PreferenceKey::printer),
               QStringLiteral("Office"));
     EXPECT_TRUE(tool.calls().isEmpty());

@@ -8,7 +8,6 @@
 #include "tests/support/TestSession.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -41,83 +40,71 @@ protected:
         preferences.setString(PreferenceKey::destination, QStringLiteral("both"));
         ASSERT_TRUE(preferences.sync());
     }
-
-    [[nodiscard]] QByteArray storeBytes() const {
-        QFile file(storePath);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
 };
 
-void expectSuccess(const ProcessOutcome& outcome) {
-    EXPECT_EQ(outcome.exitStatus, 0) << outcome.standardError.data();
-    EXPECT_EQ(outcome.standardOutput,
-              "Printer connection saved privately. Automatic printing remains off.\n");
-    EXPECT_TRUE(outcome.standardError.isEmpty());
-}
-
-void expectFailure(const ProcessOutcome& outcome) {
-    EXPECT_EQ(outcome.exitStatus, 1);
-    EXPECT_TRUE(outcome.standardOutput.isEmpty());
-    EXPECT_EQ(outcome.standardError, "Could not configure Quillo.\n");
-}
-
+// Over a reader's earlier settings: the key goes to the keyring as given;
+// origin and printer are stored or, absent or null, removed; automatic
+// delivery is always left off at one page; keys the request does not cover
+// are kept.
 TEST_F(ConfigureModeTest, StoresConnectionAndAlwaysLeavesAutomaticOff) {
-    storeEarlierSettings();
-    expectSuccess(configure(R"({"token": " tok-1 ", "origin": "https://news.example",
-        "printer": "Office \u00B7 Laser", "automatic": true, "maxPages": 5, "unknown": [1]})"));
-
-    EXPECT_EQ(Vault::read(SecretAccount::printToken, false), QStringLiteral(" tok-1 "));
-    const Preferences preferences(storePath);
-    EXPECT_EQ(preferences.string(PreferenceKey::origin), QStringLiteral("https://news.example"));
-    EXPECT_EQ(preferences.string(PreferenceKey::printer), QStringLiteral("Office \u00B7 Laser"));
-    EXPECT_FALSE(preferences.boolean(PreferenceKey::automatic));
-    EXPECT_EQ(preferences.integer(PreferenceKey::maxPages), 1);
-    // Keys the request does not cover are left alone.
-    EXPECT_EQ(preferences.destination(), DeliveryDestination::both);
-}
-
-TEST_F(ConfigureModeTest, AbsentOrNullMembersRemoveTheirKeys) {
-    for (const QByteArray& request :
-         {QByteArray(R"({"token": "tok-2"})"),
-          QByteArray(R"({"token": "tok-3", "origin": null, "printer": null})")}) {
+    using Stored = std::optional<QString>;
+    const std::vector<std::tuple<QByteArray, QString, Stored, Stored>> cases{
+        {R"({"token": " tok-1 ", "origin": "https://news.example",
+            "printer": "Office \u00B7 Laser", "automatic": true, "maxPages": 5, "unknown": [1]})",
+         " tok-1 ", "https://news.example", "Office \u00B7 Laser"},
+        {R"({"token": "tok-2"})", "tok-2", std::nullopt, std::nullopt},
+        {R"({"token": "tok-3", "origin": null, "printer": null})", "tok-3", std::nullopt,
+         std::nullopt},
+    };
+    for (const auto& [request, token, origin, printer] : cases) {
         SCOPED_TRACE(request.toStdString());
         storeEarlierSettings();
-        expectSuccess(configure(request));
+        const ProcessOutcome outcome = configure(request);
+        EXPECT_EQ(outcome.exitStatus, 0) << outcome.standardError.data();
+        EXPECT_EQ(outcome.standardOutput,
+                  "Printer connection saved privately. Automatic printing remains off.\n");
+        EXPECT_TRUE(outcome.standardError.isEmpty());
+        EXPECT_EQ(Vault::read(SecretAccount::printToken, false), token);
         const Preferences preferences(storePath);
-        EXPECT_FALSE(preferences.string(PreferenceKey::printer));
-        EXPECT_FALSE(preferences.string(PreferenceKey::origin));
+        EXPECT_EQ(preferences.string(PreferenceKey::origin), origin);
+        EXPECT_EQ(preferences.string(PreferenceKey::printer), printer);
         EXPECT_FALSE(preferences.boolean(PreferenceKey::automatic));
         EXPECT_EQ(preferences.integer(PreferenceKey::maxPages), 1);
+        EXPECT_EQ(preferences.destination(), DeliveryDestination::both);
     }
 }
 
-TEST_F(ConfigureModeTest, MalformedRequestsChangeNothing) {
-    expectSuccess(configure(R"({"token": "kept-token", "printer": "Kept"})"));
-    const QByteArray storedBefore = storeBytes();
+// Malformed requests, and a keyring that cannot store (it comes first), change
+// nothing; a store that cannot be written fails too.
+TEST_F(ConfigureModeTest, FailuresChangeNothing) {
+    ASSERT_EQ(configure(R"({"token": "kept-token", "printer": "Kept"})").exitStatus, 0);
+    const QByteArray storedBefore = testing::readFile(storePath);
     ASSERT_FALSE(storedBefore.isEmpty());
-
-    for (const char* request :
-         {"", "not json", R"([{"token": "array-token"}])", R"("bare-token")", "{}",
-          R"({"token": ""})", R"({"token": 5, "printer": "Changed"})", R"({"token": null})"}) {
+    const char* noBus = "unix:path=/nonexistent/quillo-test-bus";
+    const std::vector<std::pair<const char*, const char*>> cases{
+        {"", nullptr},
+        {"not json", nullptr},
+        {R"([{"token": "array-token"}])", nullptr},
+        {R"("bare-token")", nullptr},
+        {"{}", nullptr},
+        {R"({"token": ""})", nullptr},
+        {R"({"token": 5, "printer": "Changed"})", nullptr},
+        {R"({"token": null})", nullptr},
+        {R"({"token": "tok-4", "printer": "New"})", noBus},
+    };
+    for (const auto& [request, bus] : cases) {
         SCOPED_TRACE(request);
-        expectFailure(configure(request));
+        const ProcessOutcome outcome = configure(request, bus);
+        EXPECT_EQ(outcome.exitStatus, 1);
+        EXPECT_TRUE(outcome.standardOutput.isEmpty());
+        EXPECT_EQ(outcome.standardError, "Could not configure Quillo.\n");
     }
-    EXPECT_EQ(storeBytes(), storedBefore);
+    EXPECT_EQ(testing::readFile(storePath), storedBefore);
     EXPECT_EQ(Vault::read(SecretAccount::printToken, false), QStringLiteral("kept-token"));
-}
-
-// The keyring comes first: when it cannot store, no preference changes.
-// A store that cannot be written fails too.
-TEST_F(ConfigureModeTest, KeyringOrStoreFailureIsReported) {
-    storeEarlierSettings();
-    const QByteArray storedBefore = storeBytes();
-    expectFailure(configure(R"({"token": "tok-4", "printer": "New"})",
-                            "unix:path=/nonexistent/quillo-test-bus"));
-    EXPECT_EQ(storeBytes(), storedBefore);
 
     ASSERT_TRUE(QDir(configHome.filePath(QStringLiteral("quillo"))).removeRecursively());
     testing::writeFile(configHome.filePath(QStringLiteral("quillo")), "not a folder");
-    expectFailure(configure(R"({"token": "tok-5", "printer": "Office"})"));
+    EXPECT_EQ(configure(R"({"token": "tok-5", "printer": "Office"})").exitStatus, 1);
 }
 
 } // namespace

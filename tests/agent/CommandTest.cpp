@@ -1,7 +1,6 @@
 #include "agent/Command.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
@@ -29,9 +28,7 @@ TEST(Command, CollectsBothStreamsInArrivalOrder) {
         {"printf o1; printf e1 >&2; printf o2; printf e2 >&2", 0, QStringLiteral("o1e1o2e2")},
         {"echo 'network down'; exit 3", 3, QStringLiteral("network down\n")},
         {"printf '\\303\\251t\\303\\251 \\342\\200\\246'", 0, QStringLiteral("été …")},
-        {"printf 'ok \\377 ok'", 0, QStringLiteral("sh wrote output that is not UTF-8 text")},
         {"printf 'cut short \\303'", 0, QStringLiteral("sh wrote output that is not UTF-8 text")},
-        {"kill -9 $$", 9, QStringLiteral("sh ended on signal 9 (Killed)")},
         {"echo; kill -TERM $$", 15, QStringLiteral("sh ended on signal 15 (Terminated)")},
         {"echo said; kill -9 $$", 9, QStringLiteral("said\n")},
     };
@@ -71,17 +68,13 @@ TEST(Command, SeveralMegabytesOnBothStreamsComplete) {
 }
 
 TEST(Command, StartFailureIsStatusOneWithTheReason) {
-    QTemporaryDir directory;
-    const QString notExecutable = directory.filePath(QStringLiteral("tool"));
-    QFile file(notExecutable);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
-    const auto missing = command(directory.filePath(QStringLiteral("absent")), {});
-    EXPECT_EQ(missing.exitStatus, 1);
-    EXPECT_EQ(missing.output, QStringLiteral("No such file or directory"));
-    const auto refused = command(notExecutable, {}, CommandEnvironment{});
-    EXPECT_EQ(refused.exitStatus, 1);
-    EXPECT_EQ(refused.output, QStringLiteral("Permission denied"));
+    for (const auto& [program, reason] :
+         {std::pair{"/nonexistent/tool", "No such file or directory"},
+          std::pair{"/dev/null", "Permission denied"}}) {
+        const auto result = command(QString::fromLatin1(program), {}, CommandEnvironment{});
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.output, QString::fromLatin1(reason));
+    }
 }
 
 TEST(Command, ExtraEnvironmentIsMergedOverTheInheritedOneForTheChildOnly) {

@@ -19,8 +19,7 @@ public:
         for (const char* folder : {"libexec/quillo", "state", "cache"}) {
             QDir(root_.path()).mkpath(QString::fromLatin1(folder));
         }
-        writeFile(toolPath(), script);
-        QFile::setPermissions(toolPath(), QFile::ReadOwner | QFile::ExeOwner);
+        writeProgram(toolPath(), script);
     }
 
     [[nodiscard]] QString installRoot() const { return root_.path(); }

@@ -4,10 +4,8 @@
 
 #include <QDir>
 #include <QTemporaryDir>
-#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <thread>
 #include <vector>
 
 namespace quillo {
@@ -72,21 +70,10 @@ TEST(IssueCache, AcceptsOnlyAnExistingPdfDirectlyInTheFeedDirectory) {
     EXPECT_EQ(cachedIssuePdf(home.path(), origin, QString()), std::nullopt);
     EXPECT_EQ(cachedIssuePdf(home.path(), QStringLiteral("https://other.example"), key),
               std::nullopt);
-}
-
-// A FIFO in place of the pointer file would block a plain read forever.
-TEST(IssueCache, RefusesAPointerThatIsNoRegularFileWithoutBlocking) {
-    QTemporaryDir home;
-    const QString feed = feedDirectory(home.path(), origin, key);
-    QDir().mkpath(feed);
+    // A FIFO in place of the pointer file would block a plain read forever.
+    QFile::remove(feed + QStringLiteral("/latest.json"));
     ASSERT_EQ(::mkfifo((feed + QStringLiteral("/latest.json")).toUtf8().constData(), 0600), 0);
-    auto lookup = std::make_shared<std::promise<std::optional<QString>>>();
-    auto result = lookup->get_future();
-    std::thread([lookup, home = home.path()] {
-        lookup->set_value(cachedIssuePdf(home, origin, key));
-    }).detach();
-    ASSERT_EQ(result.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(result.get(), std::nullopt);
+    EXPECT_EQ(cachedIssuePdf(home.path(), origin, key), std::nullopt);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include "tests/support/PrivateCups.h"
 #include "tests/support/QuilloBarProcess.h"
 
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -17,22 +16,15 @@ namespace quillo {
 namespace {
 
 using testing::ProcessOutcome;
+using testing::readFile;
+using testing::sha256;
 
 const QString token = QStringLiteral("delivery-key-3f9a71c2");
 const QString plugin = QStringLiteral("5d1c2b9e-7a41-4c0e-9a53-0c6f2e8b7d10");
 
-QString sha256(const QByteArray& bytes) {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
-}
-
 QByteArray issuePdf(int pages, testing::PdfBox box = testing::usLetter) {
     return testing::fixturePdf(std::vector<testing::FixturePage>(
         static_cast<std::size_t>(pages), {box, std::nullopt, std::nullopt, "0 g 9 9 90 90 re f"}));
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 unsigned mode(const QString& path) {
@@ -103,26 +95,19 @@ protected:
     // "body"; `pdfRoute` (JSON) replaces the PDF's response.
     void publish(const QString& id, const QByteArray& pdf, int pages, const QString& answer = {},
                  const QString& pdfRoute = {}) {
-        const QString file = service.filePath("source-" + id);
-        testing::writeFile(file, pdf);
-        const QString path = "/api/v1/delivery/issues/" + id + ".pdf";
-        QJsonObject ready{{"state", "ready"},
-                          {"issue", id},
-                          {"pdf", path},
-                          {"sha256", sha256(pdf)},
-                          {"pages", pages}};
+        QJsonObject routes = service.issueRoutes(id, pdf, pages);
+        QJsonObject ready = routes[testing::latestPath].toObject()["json"].toObject();
+        const QString pdfPath = ready["pdf"].toString();
         const QJsonObject changes = QJsonDocument::fromJson(local(answer).toUtf8()).object();
         for (auto member = changes.begin(); member != changes.end(); ++member) {
             ready.insert(member.key(), member.value());
         }
         const bool replaced = changes.contains("status") || changes.contains("body");
-        const QJsonObject route = QJsonDocument::fromJson(pdfRoute.toUtf8()).object();
-        service.script(
-            {{"token", token},
-             {"routes",
-              QJsonObject{
-                  {"/api/v1/delivery/latest", replaced ? changes : QJsonObject{{"json", ready}}},
-                  {path, pdfRoute.isEmpty() ? QJsonObject{{"file", file}} : route}}}});
+        routes[testing::latestPath] = replaced ? changes : QJsonObject{{"json", ready}};
+        if (!pdfRoute.isEmpty()) {
+            routes[pdfPath] = QJsonDocument::fromJson(pdfRoute.toUtf8()).object();
+        }
+        service.script({{"token", token}, {"routes", routes}});
     }
 
     [[nodiscard]] QMap<QString, QByteArray> cacheFiles() const {
@@ -239,57 +224,49 @@ TEST_F(CompanionTool, EveryDownloadFailureLeavesTheCacheAsItWas) {
     }
 }
 
+// Refused or failed prints reach no queue; a CUPS failure forgets the issue
+// again, so that it prints once CUPS takes it.
 TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     testing::PrivateCups cups;
     ASSERT_TRUE(cups.ready());
     environment.insert("CUPS_SERVER", cups.server());
-    const auto print = [&](const QString& issue, const QString& digest, const QString& queue,
-                           const QString& variable = {}) {
-        return tool({"print", "--printer", queue, "--max-pages", "2", "--expected-issue", issue,
-                     "--expected-sha256", digest},
-                    variable);
-    };
     const QByteArray threePages = issuePdf(3);
+    const QByteArray onePage = issuePdf(1);
     publish("issue-7", threePages, 3);
     ASSERT_EQ(download().exitStatus, 0);
-    EXPECT_EQ(print("issue-7", sha256(threePages), cups.queue()).standardOutput,
-              "Sent issue-7 to Quillo\n");
-    for (int again = 0; again < 2; ++again) {
-        const auto outcome = print("issue-7", sha256(threePages), cups.queue());
-        EXPECT_EQ(outcome.exitStatus, 0);
-        EXPECT_EQ(outcome.standardOutput, "Already printed issue-7\n");
-    }
-    EXPECT_EQ(cups.jobs().size(), 1);
-    EXPECT_EQ(cups.filteredJobs(1).value(0).section(' ', 0, 1), "Quillo issue-7\tpage-ranges=1-2");
-    EXPECT_EQ(cups.printed(), threePages);
-
-    // Refused or failed prints reach no queue; a CUPS failure forgets the
-    // issue again, so that it prints once CUPS takes it.
-    const QByteArray onePage = issuePdf(1);
     publish("issue-8", onePage, 1);
     ASSERT_EQ(download().exitStatus, 0);
+    const QString seven = sha256(threePages);
+    const QString eight = sha256(onePage);
     const QString gone = "CUPS_SERVER=" + home.filePath("gone.sock");
-    const std::tuple<const char*, QString, QString, QString, int, const char*> cases[] = {
-        {"disabled", sha256(onePage), cups.queue(), "", 0, "disabled"},
-        {"waiting", sha256(onePage), cups.queue(), "", 0, "No issue"},
-        {"", sha256(threePages), cups.queue(), "", 1, "not in the cache as checked"},
-        {"", sha256(onePage), "Nowhere", "", 1, "CUPS has no print queue named Nowhere"},
-        {"", sha256(onePage), cups.queue(), gone, 1, "The print system (CUPS) is not running"},
-        {"", sha256(onePage), cups.queue(), "", 0, "Sent issue-8 to Quillo"},
+    const std::tuple<const char*, QString, QString, QString, QString, int, const char*> cases[] = {
+        {"", "issue-7", seven, cups.queue(), "", 0, "Sent issue-7 to Quillo\n"},
+        {"", "issue-7", seven, cups.queue(), "", 0, "Already printed issue-7\n"},
+        {"disabled", "issue-8", eight, cups.queue(), "", 0, "disabled"},
+        {"waiting", "issue-8", eight, cups.queue(), "", 0, "No issue"},
+        {"", "issue-8", seven, cups.queue(), "", 1, "not in the cache as checked"},
+        {"", "issue-8", eight, "Nowhere", "", 1, "CUPS has no print queue named Nowhere"},
+        {"", "issue-8", eight, cups.queue(), gone, 1, "The print system (CUPS) is not running"},
+        {"", "issue-8", eight, cups.queue(), "", 0, "Sent issue-8 to Quillo\n"},
     };
-    for (const auto& [state, digest, queue, variable, exitStatus, message] : cases) {
+    for (const auto& [state, issue, digest, queue, variable, exitStatus, message] : cases) {
         SCOPED_TRACE(message);
         if (*state != 0) {
             service.script({{"state", state}});
         } else {
             publish("issue-8", onePage, 1);
         }
-        const auto outcome = print("issue-8", digest, queue, variable);
+        const auto outcome = tool({"print", "--printer", queue, "--max-pages", "2",
+                                   "--expected-issue", issue, "--expected-sha256", digest},
+                                  variable);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_TRUE(outcome.standardOutput.contains(message)) << outcome.standardOutput.data();
     }
     EXPECT_EQ(cups.jobs().size(), 2);
-    EXPECT_EQ(cups.filteredJobs(2).value(1).section(' ', 0, 1), "Quillo issue-8\tpage-ranges=1");
+    const QStringList jobs = cups.filteredJobs(2);
+    EXPECT_EQ(jobs.value(0).section(' ', 0, 1), "Quillo issue-7\tpage-ranges=1-2");
+    EXPECT_EQ(jobs.value(1).section(' ', 0, 1), "Quillo issue-8\tpage-ranges=1");
+    EXPECT_EQ(cups.printed(), onePage);
 }
 
 class CompanionSync : public CompanionTool {
@@ -326,18 +303,37 @@ protected:
     }
 };
 
-TEST_F(CompanionSync, UploadsEachFrameOnce) {
-    const QString hook = local("HOOK");
-    const std::tuple<const char*, const char*, QString, int, const char*, QString> cases[] = {
+// A redirect is followed at most three times, on the same host, with the
+// same POST and body; anything else fails without a request to the new address.
+TEST_F(CompanionSync, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHost) {
+    const std::tuple<const char*, const char*, QString, int, const char*, const char*> cases[] = {
         {"issue-7", R"({"HOOK":{"status":429}})", "", 1,
-         "TRMNL is limiting uploads; the next check tries again\n", hook},
-        {"issue-7", R"({"HOOK":{"status":500}})", "", 1, "TRMNL answered HTTP 500\n", hook},
+         "TRMNL is limiting uploads; the next check tries again\n", "HOOK"},
+        {"issue-7", R"({"HOOK":{"status":500}})", "", 1, "TRMNL answered HTTP 500\n", "HOOK"},
         {"issue-7", "{}", "--width", 1, "The display frame is not a 1-bit 801 × 480 PNG", ""},
         {"issue-7", "{}", "QUILLO_EINK_WEBHOOK=http://127.0.0.1:1/x", 1, "must use HTTPS", ""},
         {"issue-7", "{}", "QUILLO_EINK_WEBHOOK=", 1, "No display webhook", ""},
-        {"issue-7", "{}", "", 0, "Uploaded issue-7\n", hook},
+        {"issue-7", "{}", "", 0, "Uploaded issue-7\n", "HOOK"},
         {"issue-7", "{}", "", 0, "already_synced issue-7\n", ""},
-        {"issue-8", "{}", "", 0, "Uploaded issue-8\n", hook},
+        {"issue-8", R"({"HOOK":{"status":308,"location":"/ok"},"/ok":{}})", "", 0, "Uploaded",
+         "HOOK /ok"},
+        {"issue-9", R"({"HOOK":{"status":302,"location":"/ok"},"/ok":{}})", "", 0, "Uploaded",
+         "HOOK /ok"},
+        {"issue-10", R"({"HOOK":{"status":303,"location":"/ok"},"/ok":{}})", "", 0, "Uploaded",
+         "HOOK /ok"},
+        {"issue-11", R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
+             "/b":{"status":308,"location":"/ok"},"/ok":{}})",
+         "", 0, "Uploaded", "HOOK /a /b /ok"},
+        {"issue-12", R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
+             "/b":{"status":308,"location":"/c"},"/c":{"status":302,"location":"/ok"},"/ok":{}})",
+         "", 1, "TRMNL answered HTTP 302: more than 3 redirects", "HOOK /a /b /c"},
+        {"issue-13", R"({"HOOK":{"status":308,"location":"https://localhost:PORT/ok"},"/ok":{}})",
+         "", 1, "TRMNL answered HTTP 308, a redirect to another site; nothing was sent there",
+         "HOOK"},
+        {"issue-14", R"({"HOOK":{"status":301,"location":"http://127.0.0.1:PORT/ok"},"/ok":{}})",
+         "", 1, "a redirect to another site", "HOOK"},
+        {"issue-15", R"({"HOOK":{"status":302}})", "", 1,
+         "TRMNL answered HTTP 302 without a new address", "HOOK"},
     };
     for (const auto& [issue, routes, variable, exitStatus, output, paths] : cases) {
         SCOPED_TRACE(output);
@@ -345,34 +341,6 @@ TEST_F(CompanionSync, UploadsEachFrameOnce) {
         const auto outcome = variable == "--width" ? sync(issue, {}, "801") : sync(issue, variable);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_TRUE(outcome.standardOutput.contains(output)) << outcome.standardOutput.data();
-        EXPECT_EQ(uploads(), paths);
-    }
-}
-
-TEST_F(CompanionSync, FollowsOnlyAFewRedirectsOnTheSameHost) {
-    const std::tuple<const char*, int, const char*, const char*> cases[] = {
-        {R"({"HOOK":{"status":308,"location":"/ok"},"/ok":{}})", 0, "HOOK /ok", "Uploaded"},
-        {R"({"HOOK":{"status":302,"location":"/ok"},"/ok":{}})", 0, "HOOK /ok", "Uploaded"},
-        {R"({"HOOK":{"status":303,"location":"/ok"},"/ok":{}})", 0, "HOOK /ok", "Uploaded"},
-        {R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
-             "/b":{"status":308,"location":"/ok"},"/ok":{}})",
-         0, "HOOK /a /b /ok", "Uploaded"},
-        {R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
-             "/b":{"status":308,"location":"/c"},"/c":{"status":302,"location":"/ok"},"/ok":{}})",
-         1, "HOOK /a /b /c", "TRMNL answered HTTP 302: more than 3 redirects"},
-        {R"({"HOOK":{"status":308,"location":"https://localhost:PORT/ok"},"/ok":{}})", 1, "HOOK",
-         "TRMNL answered HTTP 308, a redirect to another site; nothing was sent there"},
-        {R"({"HOOK":{"status":301,"location":"http://127.0.0.1:PORT/ok"},"/ok":{}})", 1, "HOOK",
-         "a redirect to another site"},
-        {R"({"HOOK":{"status":302}})", 1, "HOOK", "TRMNL answered HTTP 302 without a new address"},
-    };
-    int issue = 0;
-    for (const auto& [routes, exitStatus, paths, message] : cases) {
-        SCOPED_TRACE(message);
-        answer(routes);
-        const auto outcome = sync(QStringLiteral("issue-%1").arg(++issue));
-        EXPECT_EQ(outcome.exitStatus, exitStatus);
-        EXPECT_TRUE(outcome.standardOutput.contains(message)) << outcome.standardOutput.data();
         EXPECT_EQ(uploads(), local(paths));
     }
 }

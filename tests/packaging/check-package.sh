@@ -15,7 +15,7 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 
 # Exactly the shipped files: no build-tree leftovers, tests, static libraries.
-dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./||' | grep -v '/$' | sort >"$work/files"
+dpkg-deb -c "$deb" | awk '{ print $6 }' | sed 's|^\./||' | grep -v '/$' | LC_ALL=C sort >"$work/files"
 diff -u "$source/tests/packaging/expected-files" "$work/files" || fail "file list"
 
 root=$work/root

@@ -12,57 +12,55 @@ class PreferencesTest : public ::testing::Test {
 protected:
     QTemporaryDir directory;
     QString path = directory.filePath(QStringLiteral("quillo/quillo-bar.conf"));
-
-    // Writes through one store, syncs, and hands back a fresh store on the
-    // same file, so every reading below is the one a later process gets.
-    template <typename Write> std::unique_ptr<Preferences> reloadedAfter(Write write) {
-        {
-            Preferences writer(path);
-            write(writer);
-            EXPECT_TRUE(writer.sync());
-        }
-        return std::make_unique<Preferences>(path);
-    }
 };
 
-TEST_F(PreferencesTest, PageCountUsesOnlyOneToFour) {
-    const std::vector<std::pair<QJsonValue, int>> cases{
-        {QJsonValue(1), 1},
-        {QJsonValue(4), 4},
-        {QJsonValue(2.9), 2},
-        {QJsonValue(0), 3},
-        {QJsonValue(5), 3},
-        {QJsonValue(-1), 3},
-        {QJsonValue("2"), 2},
-        {QJsonValue("four"), 3},
-        {QJsonValue(""), 3},
-        {QJsonValue(4294967297.0), 3},
-        {QJsonValue(QJsonArray{2}), 3},
-    };
-    for (const auto& [value, expected] : cases) {
-        const QJsonValue stored = value;
-        const auto preferences = reloadedAfter(
-            [&](Preferences& writer) { writer.setJsonValue(PreferenceKey::maxPages, stored); });
-        EXPECT_EQ(preferences->effectivePageCount(), expected)
-            << stored.toVariant().toString().toStdString();
-    }
+QString text(std::string_view raw) {
+    return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
 }
 
-TEST_F(PreferencesTest, DestinationAndModelMatchRawValuesExactly) {
-    using enum DeliveryDestination;
-    const std::vector<std::tuple<QString, DeliveryDestination, QString, DisplayModel>> cases{
-        {"display", display, "x", DisplayModel::x},
-        {"both", both, "X", DisplayModel::og},
-        {"Printer", printer, " x", DisplayModel::og},
-        {" both", printer, "", DisplayModel::og}};
-    for (const auto& [destination, expectedDestination, model, expectedModel] : cases) {
-        SCOPED_TRACE(destination.toStdString());
-        const auto preferences = reloadedAfter([&](Preferences& writer) {
-            writer.setString(PreferenceKey::destination, destination);
-            writer.setString(PreferenceKey::displayModel, model);
-        });
-        EXPECT_EQ(preferences->destination(), expectedDestination);
-        EXPECT_EQ(preferences->displayModel(), expectedModel);
+// Each row writes one value over the rows before it, syncs, and reads through
+// a fresh store, as a later process does. Null and undefined remove the key,
+// which then reads as its default.
+TEST_F(PreferencesTest, DerivedReadingsUseOnlyValuesTheyKnow) {
+    using namespace PreferenceKey;
+    const QJsonValue null(QJsonValue::Null);
+    const QJsonValue undefined(QJsonValue::Undefined);
+    const std::vector<std::tuple<QLatin1StringView, QJsonValue, QString>> rows{
+        {maxPages, 1, "1"},
+        {maxPages, 4, "4"},
+        {maxPages, 2.9, "2"},
+        {maxPages, 0, "3"},
+        {maxPages, 5, "3"},
+        {maxPages, "four", "3"},
+        {maxPages, 4294967297.0, "3"},
+        {maxPages, QJsonArray{2}, "3"},
+        {maxPages, "2", "2"},
+        {maxPages, null, "3"},
+        {destination, "Printer", "printer"},
+        {destination, " both", "printer"},
+        {destination, "display", "display"},
+        {destination, "both", "both"},
+        {destination, undefined, "printer"},
+        {displayModel, "X", "og"},
+        {displayModel, " x", "og"},
+        {displayModel, "x", "x"},
+        {displayModel, null, "og"},
+        {origin, "https://example.test", "https://example.test"},
+        {origin, null, defaultServiceOrigin},
+    };
+    for (const auto& [key, value, expected] : rows) {
+        SCOPED_TRACE(QString(key).toStdString() + " " + value.toVariant().toString().toStdString());
+        {
+            Preferences writer(path);
+            writer.setJsonValue(key, value);
+            ASSERT_TRUE(writer.sync());
+        }
+        const Preferences reader(path);
+        const QString reading = key == maxPages       ? QString::number(reader.effectivePageCount())
+                                : key == destination  ? text(rawValue(reader.destination()))
+                                : key == displayModel ? text(rawValue(reader.displayModel()))
+                                                      : reader.origin();
+        EXPECT_EQ(reading, expected);
     }
 }
 
@@ -78,6 +76,8 @@ TEST_F(PreferencesTest, ReadsAgreeBeforeAndAfterReload) {
     const QString awkward = QStringLiteral("HP, Office; \"A4\" @Variant(0) [General] \u00B7");
     writer.setString(PreferenceKey::authorizedBuild, awkward);
     writer.setString(PreferenceKey::destination, QStringLiteral("garbage"));
+    writer.setString(PreferenceKey::displayModel, QStringLiteral("x"));
+    writer.setString(PreferenceKey::displayModel, std::nullopt);
     ASSERT_TRUE(writer.sync());
     const Preferences reader(path);
     for (const Preferences* preferences : {static_cast<const Preferences*>(&writer), &reader}) {
@@ -89,30 +89,12 @@ TEST_F(PreferencesTest, ReadsAgreeBeforeAndAfterReload) {
         EXPECT_EQ(preferences->string(PreferenceKey::authorizedBuild), awkward);
         // Unrecognised text never reads as true: it must not switch deliveries on.
         EXPECT_FALSE(preferences->boolean(PreferenceKey::destination));
+        EXPECT_FALSE(preferences->string(PreferenceKey::displayModel));
     }
-}
-
-// Absent values remove their keys, and a store without them reads every default.
-TEST_F(PreferencesTest, AbsentValuesRemoveKeysThatThenReadAsDefaults) {
-    const auto preferences = reloadedAfter([](Preferences& writer) {
-        writer.setString(PreferenceKey::printer, QStringLiteral("Office"));
-        writer.setString(PreferenceKey::origin, QStringLiteral("https://example.test"));
-        writer.setString(PreferenceKey::destination, QStringLiteral("both"));
-    });
-    preferences->setString(PreferenceKey::printer, std::nullopt);
-    preferences->setJsonValue(PreferenceKey::origin, QJsonValue(QJsonValue::Null));
-    preferences->setJsonValue(PreferenceKey::destination, QJsonValue(QJsonValue::Undefined));
-    ASSERT_TRUE(preferences->sync());
-
-    const Preferences reader(path);
-    EXPECT_FALSE(reader.string(PreferenceKey::printer));
-    EXPECT_FALSE(reader.string(PreferenceKey::origin));
-    EXPECT_EQ(reader.origin(), defaultServiceOrigin);
-    EXPECT_EQ(reader.destination(), DeliveryDestination::printer);
-    EXPECT_EQ(reader.integer(PreferenceKey::maxPages), 0);
-    EXPECT_FALSE(reader.boolean(PreferenceKey::automatic));
-    EXPECT_EQ(reader.displayModel(), DisplayModel::og);
-    EXPECT_EQ(reader.effectivePageCount(), 3);
+    const Preferences absent(directory.filePath("absent.conf"));
+    EXPECT_EQ(std::pair(absent.integer(PreferenceKey::maxPages),
+                        absent.boolean(PreferenceKey::automatic)),
+              std::pair(0, false));
 }
 
 } // namespace

@@ -11,20 +11,16 @@
 namespace quillo::testing {
 namespace {
 
-const QString probe = QStringLiteral(QUILLO_VAULT_PROBE);
+const QString probeProgram = QStringLiteral(QUILLO_VAULT_PROBE);
 const QByteArray secret = "isolation-secret-value";
 
-ProcessOutcome save(const QProcessEnvironment& environment,
-                    const QString& account = QStringLiteral("vault-isolation")) {
-    return runProgram(probe, {QStringLiteral("save"), account}, secret, environment);
-}
+const QStringList saveItem{"save", "vault-isolation"};
+const QStringList readSilently{"read", "vault-isolation"};
+const QStringList readInteractively{"read", "vault-isolation", "interactive"};
 
-ProcessOutcome read(const QProcessEnvironment& environment, bool interactive) {
-    QStringList arguments{QStringLiteral("read"), QStringLiteral("vault-isolation")};
-    if (interactive) {
-        arguments.append(QStringLiteral("interactive"));
-    }
-    return runProgram(probe, arguments, {}, environment);
+ProcessOutcome probe(const QProcessEnvironment& environment, const QStringList& arguments) {
+    return runProgram(probeProgram, arguments, arguments[0] == "save" ? secret : QByteArray(),
+                      environment);
 }
 
 ProcessOutcome busCall(const QProcessEnvironment& environment, const QStringList& arguments) {
@@ -54,12 +50,17 @@ QByteArray busTraffic(const QProcessEnvironment& environment, During during) {
     return traffic;
 }
 
-TEST(VaultIsolation, LockedCollectionReadsNothingWithoutUnlocking) {
+// A keyring that holds its name but never answers: the read gives up at its
+// deadline. A locked one: the silent read neither unlocks nor prompts.
+TEST(VaultIsolation, UnresponsiveOrLockedKeyringReadsNothing) {
     const PrivateSession session(true);
     ASSERT_TRUE(session.ready());
     const QProcessEnvironment environment = session.environment();
-    ASSERT_EQ(save(environment).exitStatus, 0);
-    ASSERT_EQ(read(environment, false).standardOutput, secret);
+    ASSERT_EQ(probe(environment, saveItem).exitStatus, 0);
+    session.freezeKeyring(true);
+    EXPECT_EQ(probe(environment, readSilently).exitStatus, 2);
+    session.freezeKeyring(false);
+    ASSERT_EQ(probe(environment, readSilently).standardOutput, secret);
 
     const ProcessOutcome locked =
         busCall(environment,
@@ -69,31 +70,22 @@ TEST(VaultIsolation, LockedCollectionReadsNothingWithoutUnlocking) {
                  QStringLiteral("array:objpath:/org/freedesktop/secrets/aliases/default")});
     ASSERT_EQ(locked.exitStatus, 0) << locked.standardError.data();
     const QByteArray quietTraffic =
-        busTraffic(environment, [&] { EXPECT_EQ(read(environment, false).exitStatus, 2); });
+        busTraffic(environment, [&] { EXPECT_EQ(probe(environment, readSilently).exitStatus, 2); });
     ASSERT_TRUE(quietTraffic.contains("quillo.test.Sentinel"));
     EXPECT_FALSE(quietTraffic.contains("member=Unlock"));
     EXPECT_FALSE(quietTraffic.contains("member=Prompt"));
 
     // The interactive read asks to unlock; no prompter can run on this bus,
     // so it is refused and the read gives nothing.
-    const QByteArray interactiveTraffic =
-        busTraffic(environment, [&] { EXPECT_EQ(read(environment, true).exitStatus, 2); });
+    const QByteArray interactiveTraffic = busTraffic(
+        environment, [&] { EXPECT_EQ(probe(environment, readInteractively).exitStatus, 2); });
     EXPECT_TRUE(interactiveTraffic.contains("member=Unlock"));
 
     // Saving, over an item or as a new one, needs the collection unlocked too.
-    const ProcessOutcome replaced = save(environment);
+    const ProcessOutcome replaced = probe(environment, saveItem);
     EXPECT_EQ(replaced.exitStatus, 1);
     EXPECT_EQ(replaced.standardError, "Could not save: The keyring is locked\n");
-    EXPECT_EQ(save(environment, QStringLiteral("vault-isolation-new")).exitStatus, 1);
-}
-
-// The read gives up at its deadline instead of waiting on the keyring forever.
-TEST(VaultIsolation, UnresponsiveKeyringReadsNothing) {
-    const PrivateSession session(true);
-    ASSERT_TRUE(session.ready());
-    ASSERT_EQ(save(session.environment()).exitStatus, 0);
-    session.freezeKeyring(true);
-    EXPECT_EQ(read(session.environment(), false).exitStatus, 2);
+    EXPECT_EQ(probe(environment, {"save", "vault-isolation-new"}).exitStatus, 1);
 }
 
 // No Secret Service on the bus, or no bus at all: a clear failure, never the secret.
@@ -104,14 +96,14 @@ TEST(VaultIsolation, NoKeyringOrNoBus) {
     noBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                  QStringLiteral("unix:path=/nonexistent/quillo-test-bus"));
     for (const auto& environment : {session.environment(), noBus}) {
-        const ProcessOutcome saved = save(environment);
+        const ProcessOutcome saved = probe(environment, saveItem);
         EXPECT_EQ(saved.exitStatus, 1);
         EXPECT_TRUE(saved.standardError.startsWith("Could not save: "))
             << saved.standardError.data();
         EXPECT_GT(saved.standardError.trimmed().size(), QByteArray("Could not save: ").size());
         EXPECT_FALSE(saved.standardError.contains(secret));
-        EXPECT_EQ(read(environment, false).exitStatus, 2);
-        EXPECT_EQ(read(environment, true).exitStatus, 2);
+        EXPECT_EQ(probe(environment, readSilently).exitStatus, 2);
+        EXPECT_EQ(probe(environment, readInteractively).exitStatus, 2);
     }
 }
 

@@ -30,5 +30,11 @@ QByteArray grayLetterPdf(int gray);
 
 // Writes the bytes to path; fails the current test when it cannot.
 void writeFile(const QString& path, const QByteArray& bytes);
+// An executable file (a stand-in tool) with these contents.
+void writeProgram(const QString& path, const QByteArray& script);
+// The file's bytes, or nothing when it cannot be read.
+QByteArray readFile(const QString& path);
+// Lowercase hex.
+QString sha256(const QByteArray& bytes);
 
 } // namespace quillo::testing

@@ -1,5 +1,7 @@
 #include "tests/support/NewspaperService.h"
 
+#include "tests/support/FixturePdf.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QSaveFile>
@@ -39,6 +41,19 @@ void NewspaperService::stop() {
 
 QString NewspaperService::origin() const {
     return QStringLiteral("https://127.0.0.1:%1").arg(port_);
+}
+
+QJsonObject NewspaperService::issueRoutes(const QString& id, const QByteArray& pdf,
+                                          int pages) const {
+    const QString file = directory_.filePath(QStringLiteral("issue-") + id);
+    writeFile(file, pdf);
+    const QString path = QStringLiteral("/api/v1/delivery/issues/%1.pdf").arg(id);
+    const QJsonObject ready{{"state", "ready"},
+                            {"issue", id},
+                            {"pdf", path},
+                            {"sha256", sha256(pdf)},
+                            {"pages", pages}};
+    return {{latestPath, QJsonObject{{"json", ready}}}, {path, QJsonObject{{"file", file}}}};
 }
 
 void NewspaperService::release() {

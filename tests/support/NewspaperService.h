@@ -9,6 +9,8 @@
 
 namespace quillo::testing {
 
+inline const QString latestPath = QStringLiteral("/api/v1/delivery/latest");
+
 class NewspaperService {
 public:
     NewspaperService();
@@ -24,6 +26,10 @@ public:
     // Replaces the script (its keys: see newspaper_service.py) and forgets
     // the requests so far and an earlier release.
     void script(const QJsonObject& script);
+    // The routes that serve `pdf` as the latest issue `id` of `pages` pages:
+    // the service's ready answer, and the PDF from a file beside the service's.
+    [[nodiscard]] QJsonObject issueRoutes(const QString& id, const QByteArray& pdf,
+                                          int pages) const;
     // Stalled answers go on, and nothing stalls any more.
     void release();
     [[nodiscard]] QList<QJsonObject> requests() const;

@@ -33,4 +33,34 @@ ProcessOutcome runQuilloBar(const QStringList& arguments, const QByteArray& stan
                       environment);
 }
 
+std::optional<QProcessEnvironment> onTestDisplay(QProcessEnvironment environment) {
+    const QString display = qEnvironmentVariable("QUILLO_TEST_DISPLAY");
+    if (display.isEmpty()) {
+        return std::nullopt;
+    }
+    environment.insert(QStringLiteral("DISPLAY"), display);
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    return environment;
+}
+
+TrayShell::TrayShell(const QProcessEnvironment& environment) {
+    process_.setProcessEnvironment(environment);
+    process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process_.start(QStringLiteral("/usr/bin/python3"),
+                   {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/tray_shell.py")});
+}
+
+TrayShell::~TrayShell() {
+    process_.closeWriteChannel();
+    process_.waitForFinished();
+}
+
+QString TrayShell::ask(const QByteArray& command) {
+    process_.write(command);
+    // A line may arrive in pieces.
+    while (!process_.canReadLine() && process_.waitForReadyRead(30000)) {
+    }
+    return QString::fromUtf8(process_.readLine()).trimmed();
+}
+
 } // namespace quillo::testing

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
+#include <optional>
 
 namespace quillo::testing {
 
@@ -26,5 +28,24 @@ QString buildRoot();
 ProcessOutcome
 runQuilloBar(const QStringList& arguments, const QByteArray& standardInput,
              const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment());
+
+// The test's environment on the X server of QUILLO_TEST_DISPLAY (scripts/test.sh
+// starts Xvfb), or nothing when there is none.
+std::optional<QProcessEnvironment> onTestDisplay(QProcessEnvironment environment);
+
+// tray_shell.py: the tray as a desktop shell reads it, one answer per command.
+class TrayShell {
+public:
+    explicit TrayShell(const QProcessEnvironment& environment);
+    ~TrayShell();
+    TrayShell(const TrayShell&) = delete;
+    TrayShell& operator=(const TrayShell&) = delete;
+
+    // Sends the command (none: only waits) and reads one line of answer.
+    QString ask(const QByteArray& command = {});
+
+private:
+    QProcess process_;
+};
 
 } // namespace quillo::testing
