@@ -977,13 +977,18 @@ unsigned availableCores() {
 
 constexpr unsigned maximumThreads = 4;
 
-// The frame is always drawn in the same two bands, whatever the number of
+// A model's frame is always drawn in the same bands, whatever the number of
 // threads: MuPDF clips a path's edges to the band it draws into, which can
 // move an anti-aliased edge pixel by a step, so the bands, not the threads,
 // decide the frame. Every band repeats MuPDF's walk over all of the page's
 // glyphs, so more bands cost more than they balance (measured on the sample
-// issue); the photographs, decoded as jobs of their own, fill the gaps.
-constexpr int bandCount = 2;
+// issue); the photographs, decoded as jobs of their own, fill the gaps. The
+// small og frame is one band: its photographs' decodes already keep a second
+// core busy for about as long as its drawing takes, and two bands took more
+// time in all, on one core or two.
+int bandCount(DisplayModel model) {
+    return model == DisplayModel::og ? 1 : 2;
+}
 
 // The work of one frame, as jobs taken in turn by whichever thread is free:
 // first the shared images' decodes, opened while the page is still being
@@ -1245,7 +1250,7 @@ Frame draw(const std::filesystem::path& pdf, DisplayModel model, unsigned thread
     Document document(nullptr, {context.get()});
     std::optional<FrontPage> front;
     DisplayList list(nullptr, {context.get()});
-    FrameWork work(images, frame, bandCount, pieces);
+    FrameWork work(images, frame, bandCount(model), pieces);
     Crew crew(context.get(), work,
               std::clamp(threads == 0 ? availableCores() : threads, 1U, maximumThreads));
 
