@@ -1057,7 +1057,7 @@ public:
                 }
                 drawBand(context, list_, page_, frame_.width, top, bottom, buffer.get(),
                          {scanlines.get() + 1, length});
-                if (!OneBitPng::compress(scanlines.get(), size, band + 1 == bandCount_,
+                if (!OneBitPng::compress(scanlines.get(), size, length, band + 1 == bandCount_,
                                          pieces_->at(static_cast<std::size_t>(band)))) {
                     failed_ = true;
                 }

@@ -24,10 +24,11 @@ constexpr std::size_t scanlineLength(int width) {
     return 1 + static_cast<std::size_t>(width) / 8;
 }
 
-// Compresses `length` bytes of whole scanlines, each a filter type of None (0)
-// and the row's packed bytes (the leftmost pixel in each byte's top bit, a set
-// bit white). False when zlib fails.
-bool compress(const unsigned char* scanlines, std::size_t length, bool last, Piece& piece);
+// Compresses `length` bytes of whole scanlines of `rowLength` bytes, each a
+// filter type of None (0) and the row's packed bytes (the leftmost pixel in
+// each byte's top bit, a set bit white). False when the rows do not fit.
+bool compress(const unsigned char* scanlines, std::size_t length, std::size_t rowLength, bool last,
+              Piece& piece);
 
 // Writes the image, its pieces in order. False when writing fails.
 bool write(std::FILE* file, int width, int height, const std::vector<Piece>& pieces);

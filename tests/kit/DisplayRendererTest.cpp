@@ -173,7 +173,8 @@ TEST_F(DisplayRendererTest, DrawsTheWholeMediaBoxWhenTheCropBoxIsSmaller) {
 }
 
 // However many threads draw the bands, across slanted edges, text, rules and
-// photographs that cross band borders, the frame is the one-thread frame.
+// photographs that cross band borders, the frame is the one-thread frame, and
+// the PNG that render() writes holds exactly its pixels.
 TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
     const FixturePage strokes{usLetter, std::nullopt, std::nullopt,
                               "0 g 3 w 10 10 m 600 780 l 600 10 l h S 0.6 g 50 600 m 300 100 500 "
@@ -183,6 +184,15 @@ TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
         testing::writeFile(QString::fromStdString(path("issue.pdf")), pdf);
         for (const auto model : allDisplayModels) {
             const auto oneThread = DisplayRenderer::rasterize(path("issue.pdf"), model, 1);
+            DisplayRenderer::render(path("issue.pdf"), path("frame.png"), model);
+            const QImage written = frame().image;
+            for (int y = 0; y < oneThread.height; ++y) {
+                const unsigned char* row = oneThread.packed.data() + y * (oneThread.width / 8);
+                for (int x = 0; x < oneThread.width; ++x) {
+                    const bool white = ((row[x / 8] >> (7 - x % 8)) & 1) != 0;
+                    ASSERT_EQ(written.constScanLine(y)[x] == 255, white) << x << ", " << y;
+                }
+            }
             for (const unsigned threads : {2U, 3U, 4U}) {
                 EXPECT_TRUE(DisplayRenderer::rasterize(path("issue.pdf"), model, threads).packed ==
                             oneThread.packed)
