@@ -2,9 +2,9 @@
 # Times render mode as users call it (a whole process, request on standard
 # input) on a dense front page against `mutool draw` at the same output height:
 # the PGM row (rasterization alone) is the reference, the PNG row sits beside
-# it. The commands run in alternating rounds, so a busy neighbour slows all of
-# them alike; CPU time (user + system) stands beside each, a steadier figure
-# on a busy machine. Then peak memory, render mode's start-up (an empty
+# it. The commands run in alternating rounds of two runs each, so a busy
+# neighbour slows all of them alike; CPU time (user + system) stands beside
+# each, a steadier figure on a busy machine. Then peak memory, render mode's start-up (an empty
 # request) with the dynamic linker's statistics, and the in-process render
 # against MuPDF's bare draw.
 # Usage: [BEFORE=other/bin/quillo-bar] bench/run.sh [build-dir] [rounds]
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-rounds=${2:-8}
+rounds=${2:-20}
 cmake --build "$build" --target quillo-bar quillo-sample-issue render_benchmark >/dev/null
 
 work=$(mktemp -d /tmp/quillo-bench.XXXXXX)
@@ -54,7 +54,7 @@ commands+=(-n "start-up render mode" "$bar --render-display-stdin < $work/empty.
 
 hyperfine --warmup 3 --runs 5 --style none -i "${commands[@]}" >/dev/null 2>&1
 for round in $(seq "$rounds"); do
-    hyperfine --runs 5 --style none -i --export-json "$work/round-$round.json" "${commands[@]}" \
+    hyperfine --runs 2 --style none -i --export-json "$work/round-$round.json" "${commands[@]}" \
         >/dev/null 2>&1
 done
 /usr/bin/python3 - "$work"/round-*.json <<'PY'
