@@ -261,7 +261,7 @@ struct FileWindow {
     std::int64_t size;
     std::int64_t start; // the file offset of `bytes`
     std::size_t length; // how many of `bytes` were read
-    std::array<unsigned char, 64 * 1024> bytes;
+    std::array<unsigned char, std::size_t{64} * 1024> bytes;
 
     static int next(fz_context* context, fz_stream* stream, std::size_t /*wanted*/) {
         auto& window = *static_cast<FileWindow*>(stream->state);
