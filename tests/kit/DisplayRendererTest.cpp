@@ -187,7 +187,8 @@ TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
             DisplayRenderer::render(path("issue.pdf"), path("frame.png"), model);
             const QImage written = frame().image;
             for (int y = 0; y < oneThread.height; ++y) {
-                const unsigned char* row = oneThread.packed.data() + y * (oneThread.width / 8);
+                const auto* row = oneThread.packed.data() +
+                                  static_cast<std::ptrdiff_t>(y) * (oneThread.width / 8);
                 for (int x = 0; x < oneThread.width; ++x) {
                     const bool white = ((row[x / 8] >> (7 - x % 8)) & 1) != 0;
                     ASSERT_EQ(written.constScanLine(y)[x] == 255, white) << x << ", " << y;
