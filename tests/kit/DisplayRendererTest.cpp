@@ -102,21 +102,26 @@ TEST_F(DisplayRendererTest, RejectsWhatIsNotAPdfAndReportsAnUnwritableFolder) {
 
 // A black page fills a full-height band centred in the frame, its partly
 // covered edge pixels dark. The edges fall inside bytes, so a wrong bit order
-// within a byte moves them. Gray 170 and lighter is white.
+// within a byte moves them. What a page draws beyond its media box, short of
+// its edges, leaves the margins white. Gray 170 and lighter is white.
 TEST_F(DisplayRendererTest, WritesOneBitGrayFramesWithTheFrontPageInACentredBand) {
+    const FixturePage spilling{usLetter, std::nullopt, std::nullopt,
+                               "0 g 0 0 612 792 re f -300 0 290 792 re f 622 0 290 792 re f"};
     for (const auto& [model, left, right] :
          {std::tuple{DisplayModel::og, 214, 585}, std::tuple{DisplayModel::x, 393, 1478}}) {
         SCOPED_TRACE(std::string(rawValue(model)));
-        ASSERT_EQ(render(testing::grayLetterPdf(0), model), std::nullopt);
-        const PngFrame black = frame();
-        EXPECT_EQ(black.image.size(), QSize(width(model), height(model)));
-        EXPECT_EQ(std::pair(black.bitDepth, black.colorType), std::pair(1, 0));
-        for (const int y : {0, black.image.height() / 2, black.image.height() - 1}) {
-            for (int x = 0; x < black.image.width(); ++x) {
-                ASSERT_EQ(black.isWhite(x, y), x < left || x > right) << x << ", " << y;
+        for (const QByteArray& pdf : {testing::grayLetterPdf(0), testing::fixturePdf({spilling})}) {
+            ASSERT_EQ(render(pdf, model), std::nullopt);
+            const PngFrame black = frame();
+            EXPECT_EQ(black.image.size(), QSize(width(model), height(model)));
+            EXPECT_EQ(std::pair(black.bitDepth, black.colorType), std::pair(1, 0));
+            for (const int y : {0, black.image.height() / 2, black.image.height() - 1}) {
+                for (int x = 0; x < black.image.width(); ++x) {
+                    ASSERT_EQ(black.isWhite(x, y), x < left || x > right) << x << ", " << y;
+                }
             }
         }
-        QImage allWhite(black.image.size(), QImage::Format_Grayscale8);
+        QImage allWhite(QSize(width(model), height(model)), QImage::Format_Grayscale8);
         allWhite.fill(Qt::white);
         for (const int gray : {169, 170}) {
             ASSERT_EQ(render(testing::grayLetterPdf(gray), model), std::nullopt);
@@ -143,7 +148,8 @@ TEST_F(DisplayRendererTest, DrawsTheWholeMediaBoxWhenTheCropBoxIsSmaller) {
 }
 
 // However many threads draw the bands, across slanted edges, text, rules and
-// photographs that cross band borders, the frame is the one-thread frame.
+// photographs that cross band borders, the frame is the one-thread frame, and
+// the PNG that render() writes holds exactly its pixels.
 TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
     const FixturePage strokes{usLetter, std::nullopt, std::nullopt,
                               "0 g 3 w 10 10 m 600 780 l 600 10 l h S 0.6 g 50 600 m 300 100 500 "
@@ -153,6 +159,16 @@ TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
         testing::writeFile(QString::fromStdString(path("issue.pdf")), pdf);
         for (const auto model : allDisplayModels) {
             const auto oneThread = DisplayRenderer::rasterize(path("issue.pdf"), model, 1);
+            DisplayRenderer::render(path("issue.pdf"), path("frame.png"), model);
+            const QImage written = frame().image;
+            for (int y = 0; y < oneThread.height; ++y) {
+                const auto* row = oneThread.packed.data() +
+                                  static_cast<std::ptrdiff_t>(y) * (oneThread.width / 8);
+                for (int x = 0; x < oneThread.width; ++x) {
+                    const bool white = ((row[x / 8] >> (7 - x % 8)) & 1) != 0;
+                    ASSERT_EQ(written.constScanLine(y)[x] == 255, white) << x << ", " << y;
+                }
+            }
             for (const unsigned threads : {2U, 3U, 4U}) {
                 EXPECT_TRUE(DisplayRenderer::rasterize(path("issue.pdf"), model, threads).packed ==
                             oneThread.packed)
