@@ -470,7 +470,13 @@ void AppDelegate::openSite() {
 
 void AppDelegate::openNewsroom() {
     defaults_->sync();
-    if (const auto newsroom = absoluteUrl(defaults_->origin() + QStringLiteral("/onboarding"))) {
+    // Configure mode stores the origin as given, so "https://host/" must not
+    // become "https://host//onboarding".
+    QString origin = defaults_->origin();
+    while (origin.endsWith(QLatin1Char('/'))) {
+        origin.chop(1);
+    }
+    if (const auto newsroom = absoluteUrl(origin + QStringLiteral("/onboarding"))) {
         desktop.open(*newsroom);
     }
 }

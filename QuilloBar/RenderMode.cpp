@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <malloc.h>
 #include <string>
 
 namespace quillo {
@@ -29,6 +30,11 @@ int render() {
     case RenderRequestParse::valid:
         break;
     }
+    // One frame, then the process ends: blocks freed during the frame (decoded
+    // photographs, compression buffers) are kept for the next allocation,
+    // rather than handed back to the system and faulted in afresh.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 64 << 20);
     // Opened from the install root rather than linked, so that a program that
     // cannot find its own folder stops before anything is loaded.
     Module kit(InstallTree::kitLibrary, Module::Binding::lazy);

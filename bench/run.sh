@@ -2,17 +2,18 @@
 # Times render mode as users call it (a whole process, request on standard
 # input) on a dense front page against `mutool draw` at the same output height:
 # the PGM row (rasterization alone) is the reference, the PNG row sits beside
-# it. The commands run in alternating rounds, so a busy neighbour slows all of
-# them alike. Then peak memory, render mode's start-up (an empty request) with
-# the dynamic linker's statistics, and the in-process render against MuPDF's
-# bare draw.
+# it. The commands run in alternating rounds of two runs each, so a busy
+# neighbour slows all of them alike; CPU time (user + system) stands beside
+# each, a steadier figure on a busy machine. Then peak memory, render mode's start-up (an empty
+# request) with the dynamic linker's statistics, and the in-process render
+# against MuPDF's bare draw.
 # Usage: [BEFORE=other/bin/quillo-bar] bench/run.sh [build-dir] [rounds]
 #   BEFORE adds another build's render mode to the same alternating rounds.
 #   (needs hyperfine, mupdf-tools, time, python3)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-rounds=${2:-8}
+rounds=${2:-20}
 cmake --build "$build" --target quillo-bar quillo-sample-issue render_benchmark >/dev/null
 
 work=$(mktemp -d /tmp/quillo-bench.XXXXXX)
@@ -53,23 +54,27 @@ commands+=(-n "start-up render mode" "$bar --render-display-stdin < $work/empty.
 
 hyperfine --warmup 3 --runs 5 --style none -i "${commands[@]}" >/dev/null 2>&1
 for round in $(seq "$rounds"); do
-    hyperfine --runs 5 --style none -i --export-json "$work/round-$round.json" "${commands[@]}" \
+    hyperfine --runs 2 --style none -i --export-json "$work/round-$round.json" "${commands[@]}" \
         >/dev/null 2>&1
 done
 /usr/bin/python3 - "$work"/round-*.json <<'PY'
 import json, statistics, sys
 times = {}
+cpu = {}  # user + system, the mean of each round's runs
 for path in sys.argv[1:]:
     for result in json.load(open(path))["results"]:
         times.setdefault(result["command"], []).extend(result["times"])
+        cpu.setdefault(result["command"], []).append(result["user"] + result["system"])
 def median(name): return statistics.median(times[name]) * 1000
 def spread(name):
     values = sorted(times[name])
     return (values[len(values) // 4] * 1000, values[3 * len(values) // 4] * 1000)
-print(f"\n{len(next(iter(times.values())))} runs per command, medians (interquartile range):")
+print(f"\n{len(next(iter(times.values())))} runs per command, medians (interquartile range),"
+      " and CPU time (user + system, median of the rounds):")
 for name in times:
     low, high = spread(name)
-    print(f"  {name:22} {median(name):6.1f} ms  ({low:.1f}-{high:.1f})")
+    print(f"  {name:22} {median(name):6.1f} ms  ({low:.1f}-{high:.1f})"
+          f"  CPU {statistics.median(cpu[name]) * 1000:5.1f} ms")
 for model in ("og", "x"):
     for ours in (f"{model} before", f"{model} render mode"):
         if ours in times:

@@ -35,13 +35,13 @@ TEST(LoginItem, EntryIsWrittenSkippedAndRemoved) {
 // GLib's desktop entry launcher, as GNOME's session uses it, runs the program
 // at each awkward path.
 TEST(LoginItem, ExecQuotingRunsTheProgramThroughGio) {
+    // GLib's launcher cannot run a path with "%" at all, so the field-code
+    // escape is checked as text.
     EXPECT_EQ(desktopExecValue(QStringLiteral("/opt/100%/quillo-bar")),
               QStringLiteral("/opt/100%%/quillo-bar"));
-    EXPECT_EQ(desktopExecValue(QStringLiteral("/a $b/`c\\d\ne")),
-              QStringLiteral("\"/a \\\\$b/\\\\`c\\\\\\\\d\\ne\""));
     const QTemporaryDir config;
-    for (const QString& folder : {QStringLiteral("plain"), QStringLiteral("My Apps (2)"),
-                                  QStringLiteral("a$b`c\"d\\e'f~;&|*?#<>")}) {
+    for (const QString& folder :
+         {QStringLiteral("My Apps (2)"), QStringLiteral("a$b`c\"d\\e'f~;&|*?#<>")}) {
         SCOPED_TRACE(folder.toStdString());
         const QString program = config.filePath(folder) + QStringLiteral("/quillo-bar");
         const QString marker = config.filePath(QStringLiteral("ran"));

@@ -34,17 +34,11 @@ TEST(PrinterList, ListsInTheUntranslatedLocale) {
                                "word=Drucker; [ \"$LC_ALL\" = C ] && word=printer\n"
                                "printf '%s Office ist frei.\\n%s Lab\\n' $word $word\n");
     QFile::setPermissions(lpstat, QFile::ReadOwner | QFile::ExeOwner);
-    std::vector<std::pair<const char*, std::optional<QByteArray>>> saved;
-    for (const char* name : {"LANG", "LC_ALL"}) {
-        saved.emplace_back(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name))
-                                                                 : std::nullopt);
-        qputenv(name, "de_DE.UTF-8");
-    }
+    const QByteArray locale = qgetenv("LC_ALL");
+    qputenv("LC_ALL", "de_DE.UTF-8");
     EXPECT_EQ(listPrinters(lpstat), QStringList({QStringLiteral("Office"), QStringLiteral("Lab")}));
     EXPECT_EQ(listPrinters(folder.filePath(QStringLiteral("absent"))), QStringList());
-    for (const auto& [name, value] : saved) {
-        value ? qputenv(name, *value) : qunsetenv(name);
-    }
+    locale.isNull() ? qunsetenv("LC_ALL") : qputenv("LC_ALL", locale);
 }
 
 } // namespace

@@ -5,9 +5,9 @@
 
 #include "QuilloBar/SettingsModel.h"
 #include "QuilloBar/SettingsWindow.h"
+#include "tests/QuilloBar/NamedControls.h"
 
 #include <QAbstractButton>
-#include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QTest>
@@ -16,31 +16,10 @@
 namespace quillo {
 namespace {
 
-// A picker is named by the label joined to it, as screen readers announce it.
-QString accessibleName(QAccessibleInterface* face) {
-    if (face->role() == QAccessible::ComboBox) {
-        const auto labels = face->relations(QAccessible::Label);
-        return labels.isEmpty() ? QString() : labels.first().first->text(QAccessible::Name);
-    }
-    return face->text(QAccessible::Name);
-}
-
 class SettingsViewTest : public ::testing::Test {
 protected:
-    // The shown controls with this name; labels do not count.
-    [[nodiscard]] QList<QAccessibleInterface*> named(const QString& name) const {
-        QList<QAccessibleInterface*> found;
-        for (QWidget* widget : window.findChildren<QWidget*>()) {
-            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(widget);
-            if (face != nullptr && face->role() != QAccessible::StaticText &&
-                widget->isVisibleTo(&window) && accessibleName(face) == name) {
-                found.append(face);
-            }
-        }
-        return found;
-    }
     [[nodiscard]] QAccessibleInterface* control(const QString& name) const {
-        const auto found = named(name);
+        const auto found = testing::namedControls(window, name);
         EXPECT_EQ(found.size(), 1) << name.toStdString();
         return found.value(0);
     }
@@ -52,14 +31,15 @@ protected:
         const auto* button = qobject_cast<QAbstractButton*>(face->object());
         EXPECT_TRUE(QTest::qWaitFor([button] { return !button->isDown(); }));
     }
-    void press(const QString& name) const { act(name, QAccessibleActionInterface::pressAction()); }
     void toggle(const QString& name) const {
         act(name, QAccessibleActionInterface::toggleAction());
     }
-    [[nodiscard]] bool shown(const QString& name) const { return !named(name).isEmpty(); }
+    [[nodiscard]] bool shown(const QString& name) const {
+        return !testing::namedControls(window, name).isEmpty();
+    }
     [[nodiscard]] QComboBox* picker(const QString& name) const {
         QComboBox* found = nullptr;
-        for (QAccessibleInterface* face : named(name)) {
+        for (QAccessibleInterface* face : testing::namedControls(window, name)) {
             found = found != nullptr ? found : qobject_cast<QComboBox*>(face->object());
         }
         return found;
@@ -82,10 +62,11 @@ TEST_F(SettingsViewTest, EveryControlIsNamedAndBoundToTheModel) {
           "Open at login", "Service", "Open printer queue", "Save"}) {
         EXPECT_NE(control(QString::fromUtf8(name)), nullptr);
     }
-    EXPECT_EQ(named(QStringLiteral("Printer")).size(), 2); // destination and picker
+    EXPECT_EQ(testing::namedControls(window, QStringLiteral("Printer")).size(),
+              2); // destination and picker
     EXPECT_FALSE(shown(QStringLiteral("Delivery key")));
 
-    press(QStringLiteral("Replace"));
+    act(QStringLiteral("Replace"), QAccessibleActionInterface::pressAction());
     EXPECT_TRUE(model.replacingKey());
     control(QStringLiteral("Delivery key"))->setText(QAccessible::Value, QStringLiteral("k-1"));
     control(QStringLiteral("Webhook"))->setText(QAccessible::Value, QStringLiteral("https://w"));

@@ -33,8 +33,6 @@ public:
         writeFile(state(step + QStringLiteral(".out")), output);
         writeFile(state(step + QStringLiteral(".status")), QByteArray::number(exitStatus));
     }
-    // The step sleeps for a minute before answering.
-    void hang(const QString& step) const { writeFile(state(step + QStringLiteral(".hang")), {}); }
     // The step waits for release() before answering.
     void hold(const QString& step) const { writeFile(state(step + QStringLiteral(".hold")), {}); }
     void release() const { writeFile(state(QStringLiteral("released")), {}); }
@@ -56,7 +54,6 @@ step="$1"
 printf '%s\n' "$@" >"$state/$step.args"
 env | grep -E '^QUILLO_(URL|PRINT_TOKEN|EINK_WEBHOOK)=' | sort >"$state/$step.env"
 printf '%s\n' "$step" >>"$state/calls"
-[ -e "$state/$step.hang" ] && sleep 60
 [ -e "$state/$step.hold" ] && while [ ! -e "$state/released" ]; do sleep 0.02; done
 [ -e "$state/$step.out" ] && cat "$state/$step.out"
 exit "$(cat "$state/$step.status" 2>/dev/null || echo 0)"

@@ -7,7 +7,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <climits>
-#include <future>
 #include <gtest/gtest.h>
 #include <optional>
 #include <sys/stat.h>
@@ -58,18 +57,14 @@ TEST_F(DisplayRendererTest, AcceptsOnlyIssuesOfOneToFourUnrotatedLetterPages) {
         {"one letter page", {letter}, true},
         {"four letter pages", {letter, letter, letter, letter}, true},
         {"width off by 0.09", {pageWith({0, 0, 612.09, 792})}, true},
-        {"height off by 0.09 below", {pageWith({0, 0, 612, 791.91})}, true},
         {"media box not at the origin", {pageWith({-20, 30, 592, 822})}, true},
-        {"explicit zero rotation", {pageWith(usLetter, 0)}, true},
         {"five pages", {letter, letter, letter, letter, letter}, false},
         {"no pages", {}, false},
         {"width off by 0.1", {pageWith({0, 0, 612.1, 792})}, false},
         {"height off by 0.1", {pageWith({0, 0, 612, 791.9})}, false},
-        {"A4", {pageWith({0, 0, 595, 842})}, false},
         {"rotated portrait page", {pageWith(usLetter, 90)}, false},
         {"rotated by a full turn", {pageWith(usLetter, 360)}, false},
         {"landscape second page", {letter, pageWith({0, 0, 792, 612})}, false},
-        {"rotated last page", {letter, letter, pageWith(usLetter, 270)}, false},
     };
     for (const auto& [name, pages, accepted] : checks) {
         SCOPED_TRACE(name);
@@ -105,48 +100,33 @@ TEST_F(DisplayRendererTest, RejectsWhatIsNotAPdfAndReportsAnUnwritableFolder) {
     EXPECT_EQ(frame(longest).image.width(), 800);
 }
 
-// Both models rendered at once into one folder: every call owns its MuPDF
-// context and its temporary file. Gray 170 and lighter is white.
-TEST_F(DisplayRendererTest, WritesOneBitGrayFramesOfTheModelsSizeThresholdedAt170) {
-    for (const int gray : {169, 170}) {
-        testing::writeFile(QString::fromStdString(path("issue.pdf")), testing::grayLetterPdf(gray));
-        std::vector<std::future<void>> renders;
-        renders.reserve(allDisplayModels.size());
-        for (const auto model : allDisplayModels) {
-            renders.push_back(std::async(std::launch::async, [this, model] {
-                DisplayRenderer::render(path("issue.pdf"), path(std::string(rawValue(model))),
-                                        model);
-            }));
-        }
-        for (auto& done : renders) {
-            done.get();
-        }
-        for (const auto model : allDisplayModels) {
-            SCOPED_TRACE(std::string(rawValue(model)) + " at " + std::to_string(gray));
-            const PngFrame rendered = frame(std::string(rawValue(model)));
-            EXPECT_EQ(rendered.image.size(), QSize(width(model), height(model)));
-            EXPECT_EQ(std::pair(rendered.bitDepth, rendered.colorType), std::pair(1, 0));
-            QImage allWhite(rendered.image.size(), QImage::Format_Grayscale8);
-            allWhite.fill(Qt::white);
-            EXPECT_EQ(rendered.image == allWhite, gray == 170);
-            EXPECT_EQ(rendered.isWhite(width(model) / 2, height(model) / 2), gray == 170);
-        }
-    }
-}
-
 // A black page fills a full-height band centred in the frame, its partly
 // covered edge pixels dark. The edges fall inside bytes, so a wrong bit order
-// within a byte moves them.
-TEST_F(DisplayRendererTest, PlacesTheFrontPageInACentredBandWithWhiteMargins) {
+// within a byte moves them. What a page draws beyond its media box, short of
+// its edges, leaves the margins white. Gray 170 and lighter is white.
+TEST_F(DisplayRendererTest, WritesOneBitGrayFramesWithTheFrontPageInACentredBand) {
+    const FixturePage spilling{usLetter, std::nullopt, std::nullopt,
+                               "0 g 0 0 612 792 re f -300 0 290 792 re f 622 0 290 792 re f"};
     for (const auto& [model, left, right] :
          {std::tuple{DisplayModel::og, 214, 585}, std::tuple{DisplayModel::x, 393, 1478}}) {
         SCOPED_TRACE(std::string(rawValue(model)));
-        ASSERT_EQ(render(testing::grayLetterPdf(0), model), std::nullopt);
-        const PngFrame black = frame();
-        for (const int y : {0, black.image.height() / 2, black.image.height() - 1}) {
-            for (int x = 0; x < black.image.width(); ++x) {
-                ASSERT_EQ(black.isWhite(x, y), x < left || x > right) << x << ", " << y;
+        for (const QByteArray& pdf : {testing::grayLetterPdf(0), testing::fixturePdf({spilling})}) {
+            ASSERT_EQ(render(pdf, model), std::nullopt);
+            const PngFrame black = frame();
+            EXPECT_EQ(black.image.size(), QSize(width(model), height(model)));
+            EXPECT_EQ(std::pair(black.bitDepth, black.colorType), std::pair(1, 0));
+            for (const int y : {0, black.image.height() / 2, black.image.height() - 1}) {
+                for (int x = 0; x < black.image.width(); ++x) {
+                    ASSERT_EQ(black.isWhite(x, y), x < left || x > right) << x << ", " << y;
+                }
             }
+        }
+        QImage allWhite(QSize(width(model), height(model)), QImage::Format_Grayscale8);
+        allWhite.fill(Qt::white);
+        for (const int gray : {169, 170}) {
+            ASSERT_EQ(render(testing::grayLetterPdf(gray), model), std::nullopt);
+            EXPECT_EQ(frame().image == allWhite, gray == 170) << gray;
+            EXPECT_EQ(frame().isWhite(width(model) / 2, height(model) / 2), gray == 170) << gray;
         }
     }
 }
@@ -168,7 +148,8 @@ TEST_F(DisplayRendererTest, DrawsTheWholeMediaBoxWhenTheCropBoxIsSmaller) {
 }
 
 // However many threads draw the bands, across slanted edges, text, rules and
-// photographs that cross band borders, the frame is the one-thread frame.
+// photographs that cross band borders, the frame is the one-thread frame, and
+// the PNG that render() writes holds exactly its pixels.
 TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
     const FixturePage strokes{usLetter, std::nullopt, std::nullopt,
                               "0 g 3 w 10 10 m 600 780 l 600 10 l h S 0.6 g 50 600 m 300 100 500 "
@@ -178,6 +159,16 @@ TEST_F(DisplayRendererTest, DrawsTheSameFrameOnAnyNumberOfThreads) {
         testing::writeFile(QString::fromStdString(path("issue.pdf")), pdf);
         for (const auto model : allDisplayModels) {
             const auto oneThread = DisplayRenderer::rasterize(path("issue.pdf"), model, 1);
+            DisplayRenderer::render(path("issue.pdf"), path("frame.png"), model);
+            const QImage written = frame().image;
+            for (int y = 0; y < oneThread.height; ++y) {
+                const auto* row = oneThread.packed.data() +
+                                  static_cast<std::ptrdiff_t>(y) * (oneThread.width / 8);
+                for (int x = 0; x < oneThread.width; ++x) {
+                    const bool white = ((row[x / 8] >> (7 - x % 8)) & 1) != 0;
+                    ASSERT_EQ(written.constScanLine(y)[x] == 255, white) << x << ", " << y;
+                }
+            }
             for (const unsigned threads : {2U, 3U, 4U}) {
                 EXPECT_TRUE(DisplayRenderer::rasterize(path("issue.pdf"), model, threads).packed ==
                             oneThread.packed)

@@ -7,9 +7,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -62,19 +60,17 @@ TEST_F(BuildFingerprintTest, HashesExecutableThenManifestAndCountsUnreadableFile
               QCryptographicHash::hash(large + list, QCryptographicHash::Sha256).toHex());
 }
 
-// Every line names a file under root with its digest, in sorted order; the
-// modules and the kit are listed, the executable and the manifest are not.
-void expectCompleteManifest(const QString& root) {
-    QFile file(root + u'/' + QString::fromUtf8(InstallTree::buildManifest));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << root.toStdString();
-    const QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
-
+// Every line names a file of the build tree with its digest, in sorted order;
+// the modules and the kit are listed, the executable and the manifest are not.
+// The installed tree's manifest is Package.Check's.
+TEST(BuildManifest, ListsEveryShippedFileWithItsDigest) {
+    QFile file(buildRoot() + u'/' + QString::fromUtf8(InstallTree::buildManifest));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     QStringList paths;
-    for (const QString& line : lines) {
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
         const QString path = line.mid(66);
-        QFile shipped(root + u'/' + path);
-        ASSERT_TRUE(shipped.open(QIODevice::ReadOnly)) << line.toStdString();
-        EXPECT_EQ(line.left(66), sha256Hex(shipped.readAll()) + "  ") << path.toStdString();
+        EXPECT_EQ(line.left(66), sha256Hex(testing::readFile(buildRoot() + u'/' + path)) + "  ")
+            << path.toStdString();
         paths.append(path);
     }
     for (const auto module : {InstallTree::applicationModule, InstallTree::configureModule,
@@ -84,34 +80,6 @@ void expectCompleteManifest(const QString& root) {
     EXPECT_FALSE(paths.contains(QString::fromUtf8(InstallTree::executable)));
     EXPECT_FALSE(paths.contains(QString::fromUtf8(InstallTree::buildManifest)));
     EXPECT_TRUE(std::is_sorted(paths.begin(), paths.end()));
-}
-
-// The build tree and an installed tree both carry the manifest, and the
-// installed tree runs from where it was put, pointing nowhere into the build.
-TEST(BuildManifest, BuildAndInstallWriteItAndTheInstalledTreeRuns) {
-    expectCompleteManifest(buildRoot());
-    QTemporaryDir prefix;
-    QProcess install;
-    install.start(
-        QStringLiteral(QUILLO_CMAKE_COMMAND),
-        {QStringLiteral("--install"), buildRoot(), QStringLiteral("--prefix"), prefix.path()});
-    ASSERT_TRUE(install.waitForFinished(120000));
-    ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
-    expectCompleteManifest(prefix.path());
-    QDirIterator files(prefix.path(), QDir::Files, QDirIterator::Subdirectories);
-    while (files.hasNext()) {
-        QFile file(files.next());
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_FALSE(file.readAll().contains(buildRoot().toUtf8())) << file.fileName().data();
-    }
-
-    QProcess program;
-    program.start(prefix.filePath(QStringLiteral("bin/quillo-bar")),
-                  {QStringLiteral("--render-display-stdin")});
-    program.closeWriteChannel();
-    ASSERT_TRUE(program.waitForFinished(60000));
-    EXPECT_EQ(program.exitCode(), 1);
-    EXPECT_TRUE(program.readAllStandardError().startsWith("Could not render display frame: "));
 }
 
 } // namespace

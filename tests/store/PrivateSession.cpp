@@ -4,7 +4,6 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
-#include <QThread>
 #include <csignal>
 
 namespace quillo::testing {
@@ -82,20 +81,11 @@ bool PrivateSession::startKeyring() {
     keyring_.write("quillo-tests");
     keyring_.waitForBytesWritten(10000);
     keyring_.closeWriteChannel();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const ProcessOutcome owner = runProgram(
-            QStringLiteral("dbus-send"),
-            {QStringLiteral("--session"), QStringLiteral("--print-reply"),
-             QStringLiteral("--dest=org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-             QStringLiteral("org.freedesktop.DBus.NameHasOwner"),
-             QStringLiteral("string:org.freedesktop.secrets")},
-            {}, environment());
-        if (owner.standardOutput.contains("boolean true")) {
-            return true;
-        }
-        QThread::msleep(100);
-    }
-    return false;
+    return runProgram(QStringLiteral("gdbus"),
+                      {QStringLiteral("wait"), QStringLiteral("--session"),
+                       QStringLiteral("--timeout=10"), QStringLiteral("org.freedesktop.secrets")},
+                      {}, environment())
+               .exitStatus == 0;
 }
 
 } // namespace quillo::testing

@@ -26,16 +26,10 @@ NewspaperService::NewspaperService() {
 }
 
 NewspaperService::~NewspaperService() {
-    stop();
-}
-
-void NewspaperService::stop() {
-    if (process_.state() != QProcess::NotRunning) {
-        process_.terminate();
-        if (!process_.waitForFinished(5000)) {
-            process_.kill();
-            process_.waitForFinished();
-        }
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) {
+        process_.kill();
+        process_.waitForFinished();
     }
 }
 
@@ -70,21 +64,17 @@ void NewspaperService::script(const QJsonObject& script) {
 }
 
 QList<QJsonObject> NewspaperService::requests() const {
-    QFile log(directory_.filePath(QStringLiteral("requests.jsonl")));
     QList<QJsonObject> requests;
-    if (log.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : log.readAll().split('\n')) {
-            if (!line.isEmpty()) {
-                requests.append(QJsonDocument::fromJson(line).object());
-            }
+    for (const QByteArray& line : readFile(directory_.filePath("requests.jsonl")).split('\n')) {
+        if (!line.isEmpty()) {
+            requests.append(QJsonDocument::fromJson(line).object());
         }
     }
     return requests;
 }
 
 QByteArray NewspaperService::body(qsizetype index) const {
-    QFile file(directory_.filePath(QStringLiteral("bodies/%1").arg(index)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(directory_.filePath(QStringLiteral("bodies/%1").arg(index)));
 }
 
 } // namespace quillo::testing

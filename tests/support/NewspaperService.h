@@ -22,7 +22,6 @@ public:
     // https://127.0.0.1:<port>
     [[nodiscard]] QString origin() const;
     [[nodiscard]] QString caBundle() const { return directory_.filePath(QStringLiteral("ca.pem")); }
-    [[nodiscard]] QString filePath(const QString& name) const { return directory_.filePath(name); }
     // Replaces the script (its keys: see newspaper_service.py) and forgets
     // the requests so far and an earlier release.
     void script(const QJsonObject& script);
@@ -35,7 +34,6 @@ public:
     [[nodiscard]] QList<QJsonObject> requests() const;
     // The body of request number `index` (0-based, as in requests()).
     [[nodiscard]] QByteArray body(qsizetype index) const;
-    void stop();
 
 private:
     QTemporaryDir directory_;

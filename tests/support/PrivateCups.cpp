@@ -1,7 +1,8 @@
 #include "tests/support/PrivateCups.h"
 
-#include <QFile>
-#include <QProcess>
+#include "tests/support/FixturePdf.h"
+#include "tests/support/QuilloBarProcess.h"
+
 #include <QThread>
 #include <csignal>
 
@@ -10,16 +11,14 @@ namespace {
 
 const QString script = QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/private_cups.py");
 
+// The program's output, or nothing when it failed.
 QByteArray run(const QString& program, const QStringList& arguments, const QString& server = {}) {
-    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     if (!server.isEmpty()) {
-        auto environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("CUPS_SERVER"), server);
-        process.setProcessEnvironment(environment);
     }
-    process.start(program, arguments);
-    process.waitForFinished(30000);
-    return process.exitCode() == 0 ? process.readAllStandardOutput() : QByteArray();
+    const ProcessOutcome outcome = runProgram(program, arguments, {}, environment);
+    return outcome.exitStatus == 0 ? outcome.standardOutput : QByteArray();
 }
 
 } // namespace
@@ -30,28 +29,14 @@ PrivateCups::PrivateCups()
                                     .trimmed())) {}
 
 PrivateCups::~PrivateCups() {
-    stop();
-}
-
-void PrivateCups::stop() {
     freeze(false);
     run(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("stop"), directory_.path()});
 }
 
-QStringList PrivateCups::jobs() const {
-    return QString::fromUtf8(
-               run(QStringLiteral("lpstat"),
-                   {QStringLiteral("-W"), QStringLiteral("all"), QStringLiteral("-o"), queue()},
-                   server_))
-        .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 QStringList PrivateCups::filteredJobs(qsizetype count) const {
     const auto lines = [this] {
-        QFile log(directory_.filePath(QStringLiteral("jobs/jobs.log")));
-        return log.open(QIODevice::ReadOnly)
-                   ? QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts)
-                   : QStringList();
+        return QString::fromUtf8(readFile(directory_.filePath(QStringLiteral("jobs/jobs.log"))))
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     };
     for (int attempt = 0; attempt < 200 && lines().size() < count; ++attempt) {
         QThread::msleep(50);
@@ -67,16 +52,15 @@ QStringList PrivateCups::filteredJobs(qsizetype count) const {
 }
 
 void PrivateCups::freeze(bool frozen) const {
-    QFile pid(directory_.filePath(QStringLiteral("cupsd.pid")));
-    const int process = pid.open(QIODevice::ReadOnly) ? pid.readAll().trimmed().toInt() : 0;
+    const int process =
+        readFile(directory_.filePath(QStringLiteral("cupsd.pid"))).trimmed().toInt();
     if (process > 0) {
         ::kill(process, frozen ? SIGSTOP : SIGCONT);
     }
 }
 
 QByteArray PrivateCups::printed() const {
-    QFile file(directory_.filePath(QStringLiteral("printed.pdf")));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return readFile(directory_.filePath(QStringLiteral("printed.pdf")));
 }
 
 } // namespace quillo::testing

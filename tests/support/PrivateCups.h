@@ -19,8 +19,6 @@ public:
     // Its configuration, spool, logs and the file device's output.
     [[nodiscard]] QString directory() const { return directory_.path(); }
     static QString queue() { return QStringLiteral("Quillo"); }
-    // Every job the scheduler holds, finished or not, as lpstat lists them.
-    [[nodiscard]] QStringList jobs() const;
     // "title<TAB>options" of each job its filter ran, waiting until `count`
     // arrived or ten seconds passed, and then until no job is left to run.
     [[nodiscard]] QStringList filteredJobs(qsizetype count) const;
@@ -28,7 +26,6 @@ public:
     [[nodiscard]] QByteArray printed() const;
     // SIGSTOP/SIGCONT: a scheduler that takes connections but answers nothing.
     void freeze(bool frozen) const;
-    void stop();
 
 private:
     QTemporaryDir directory_;
