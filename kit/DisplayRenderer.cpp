@@ -1,5 +1,6 @@
 #include "kit/DisplayRenderer.h"
 
+#include "kit/MuPdfCall.h"
 #include "kit/OneBitPng.h"
 
 #include <algorithm>
@@ -46,33 +47,17 @@ constexpr unsigned char whiteThreshold = 170;
     throw DisplayError(failure);
 }
 
-// MuPDF reports failures by longjmp. Each call into it runs inside its own
-// fz_try with only trivially destructible locals, and a failure becomes the
-// given DisplayError once the MuPDF frame has been left.
+// A failed MuPDF call becomes the given DisplayError.
 template <typename Operation>
 auto guarded(fz_context* context, DisplayError::Case failure, Operation operation) {
     using Result = decltype(operation());
     if constexpr (std::is_void_v<Result>) {
-        bool failed = false;
-        fz_try(context) {
-            operation();
-        }
-        fz_catch(context) {
-            failed = true;
-        }
-        if (failed) {
+        if (!kit::completes(context, operation)) {
             fail(failure);
         }
     } else {
         Result result{};
-        bool failed = false;
-        fz_try(context) {
-            result = operation();
-        }
-        fz_catch(context) {
-            failed = true;
-        }
-        if (failed) {
+        if (!kit::completes(context, [&] { result = operation(); })) {
             fail(failure);
         }
         return result;

@@ -1,5 +1,7 @@
 #include "kit/IssueCheck.h"
 
+#include "kit/MuPdfCall.h"
+
 #include <cmath>
 #include <memory>
 #include <mupdf/fitz.h>
@@ -18,19 +20,10 @@ struct ContextDeleter {
 
 void ignoreMessage(void* /*user*/, const char* /*message*/) {}
 
-// MuPDF reports failures by longjmp; each call runs inside its own fz_try and
-// only its returned value leaves it, so no local is changed before a jump.
 template <typename Operation>
 auto attempt(fz_context* context, Operation operation) -> std::optional<decltype(operation())> {
     std::optional<decltype(operation())> result;
-    bool failed = false;
-    fz_try(context) {
-        result = operation();
-    }
-    fz_catch(context) {
-        failed = true;
-    }
-    if (failed) {
+    if (!kit::completes(context, [&] { result = operation(); })) {
         return std::nullopt;
     }
     return result;
