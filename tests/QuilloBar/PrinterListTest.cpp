@@ -2,10 +2,8 @@
 
 #include "tests/support/FixturePdf.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <optional>
 #include <vector>
 
 namespace quillo {
@@ -30,10 +28,9 @@ TEST(PrinterList, NamesTheQueueOfEachPrinterLine) {
 TEST(PrinterList, ListsInTheUntranslatedLocale) {
     const QTemporaryDir folder;
     const QString lpstat = folder.filePath(QStringLiteral("lpstat"));
-    testing::writeFile(lpstat, "#!/bin/sh\n[ \"$*\" = -p ] || exit 2\n"
-                               "word=Drucker; [ \"$LC_ALL\" = C ] && word=printer\n"
-                               "printf '%s Office ist frei.\\n%s Lab\\n' $word $word\n");
-    QFile::setPermissions(lpstat, QFile::ReadOwner | QFile::ExeOwner);
+    testing::writeProgram(lpstat, "#!/bin/sh\n[ \"$*\" = -p ] || exit 2\n"
+                                  "word=Drucker; [ \"$LC_ALL\" = C ] && word=printer\n"
+                                  "printf '%s Office ist frei.\\n%s Lab\\n' $word $word\n");
     const QByteArray locale = qgetenv("LC_ALL");
     qputenv("LC_ALL", "de_DE.UTF-8");
     EXPECT_EQ(listPrinters(lpstat), QStringList({QStringLiteral("Office"), QStringLiteral("Lab")}));

@@ -4,7 +4,6 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -60,9 +59,7 @@ TEST_F(RenderModeTest, RendersBothModelsWhereverTheFlagStandsAndSaysSoOnOneLine)
     const QStringList logs = QDir(directory.path()).entryList({QStringLiteral("ld.*")});
     ASSERT_EQ(logs.size(), 2);
     for (const QString& log : logs) {
-        QFile file(directory.filePath(log));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray loaded = file.readAll();
+        const QByteArray loaded = testing::readFile(directory.filePath(log));
         EXPECT_TRUE(loaded.contains("libquillo-kit.so"));
         EXPECT_FALSE(loaded.contains("libQt6") || loaded.contains("libglib")) << loaded.data();
     }

@@ -1,13 +1,10 @@
 #include "store/BuildFingerprint.h"
 
 #include "store/InstallTree.h"
-#include "store/Sha256.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
 
-#include <QCryptographicHash>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -56,20 +53,20 @@ TEST_F(BuildFingerprintTest, HashesExecutableThenManifestAndCountsUnreadableFile
         large.append(QByteArray::number(index)).append('\n');
     }
     writeFile(executable, large);
-    EXPECT_EQ(fingerprint(),
-              QCryptographicHash::hash(large + list, QCryptographicHash::Sha256).toHex());
+    EXPECT_EQ(fingerprint(), testing::sha256(large + list));
 }
 
 // Every line names a file of the build tree with its digest, in sorted order;
 // the modules and the kit are listed, the executable and the manifest are not.
 // The installed tree's manifest is Package.Check's.
 TEST(BuildManifest, ListsEveryShippedFileWithItsDigest) {
-    QFile file(buildRoot() + u'/' + QString::fromUtf8(InstallTree::buildManifest));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray manifest =
+        testing::readFile(buildRoot() + u'/' + QString::fromUtf8(InstallTree::buildManifest));
     QStringList paths;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+    for (const QString& line : QString::fromUtf8(manifest).split(u'\n', Qt::SkipEmptyParts)) {
         const QString path = line.mid(66);
-        EXPECT_EQ(line.left(66), sha256Hex(testing::readFile(buildRoot() + u'/' + path)) + "  ")
+        EXPECT_EQ(line.left(66),
+                  testing::sha256(testing::readFile(buildRoot() + u'/' + path)) + "  ")
             << path.toStdString();
         paths.append(path);
     }
