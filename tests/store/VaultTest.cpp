@@ -3,12 +3,11 @@
 // run side by side.
 #include "store/Vault.h"
 
-#include "store/VaultSchema.h"
+#include "tests/support/QuilloBarProcess.h"
 #include "tests/support/TestSession.h"
 
 #include <QUuid>
 #include <gtest/gtest.h>
-#include <libsecret/secret.h>
 
 namespace quillo {
 namespace {
@@ -28,14 +27,12 @@ TEST_F(VaultTest, SaveCreatesThenReplacesOneItem) {
     ASSERT_NO_THROW(Vault::save(second, account));
     EXPECT_EQ(Vault::read(account, false), second);
     EXPECT_EQ(Vault::read(account, true), second);
-    // Searched as another libsecret client would.
-    GHashTable* search = secret_attributes_build(&vaultSchema(), "service", vaultService.data(),
-                                                 "account", account.toUtf8().constData(), nullptr);
-    GList* items = secret_service_search_sync(nullptr, &vaultSchema(), search, SECRET_SEARCH_ALL,
-                                              nullptr, nullptr);
-    EXPECT_EQ(g_list_length(items), 1U);
-    g_list_free_full(items, g_object_unref);
-    g_hash_table_unref(search);
+    // Searched as another Secret Service client would.
+    const auto found = testing::runProgram(
+        QStringLiteral("secret-tool"),
+        {"search", "--all", "service", QString::fromUtf8(vaultService.data()), "account", account},
+        {});
+    EXPECT_EQ(found.standardOutput.count("\nschema = news.quillo.printer\n"), 1);
 
     const QString never = freshAccount();
     EXPECT_FALSE(Vault::read(never, false));
