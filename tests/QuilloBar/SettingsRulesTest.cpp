@@ -79,7 +79,6 @@ TEST(SettingsRules, AcceptedFormIsNormalised) {
         form.maxPages = pages;
         const auto save = std::get<ValidatedSave>(checkSave(form));
         EXPECT_EQ(save.origin, QStringLiteral("https://quillo.news:8443"));
-        EXPECT_EQ(save.typedKey, QStringLiteral("key-1"));
         EXPECT_EQ(save.typedWebhook, webhook);
         EXPECT_EQ(save.pageCount, stored);
     }
