@@ -470,13 +470,9 @@ void AppDelegate::openSite() {
 
 void AppDelegate::openNewsroom() {
     defaults_->sync();
-    // Configure mode stores the origin as given, so "https://host/" must not
-    // become "https://host//onboarding".
-    QString origin = defaults_->origin();
-    while (origin.endsWith(QLatin1Char('/'))) {
-        origin.chop(1);
-    }
-    if (const auto newsroom = absoluteUrl(origin + QStringLiteral("/onboarding"))) {
+    // "https://host/" from configure mode must not become "https://host//onboarding".
+    if (const auto newsroom = absoluteUrl(withoutSurroundingSlashes(defaults_->origin()) +
+                                          QStringLiteral("/onboarding"))) {
         desktop.open(*newsroom);
     }
 }

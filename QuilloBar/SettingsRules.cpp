@@ -50,14 +50,17 @@ std::optional<QString> normalizedOrigin(const QString& text) {
         !(path.isEmpty() || path == u"/") || url.hasQuery() || url.hasFragment()) {
         return std::nullopt;
     }
-    QString normalized = url.toString(QUrl::FullyEncoded);
-    while (normalized.endsWith(u'/')) {
-        normalized.chop(1);
+    return withoutSurroundingSlashes(url.toString(QUrl::FullyEncoded));
+}
+
+QString withoutSurroundingSlashes(QString text) {
+    while (text.endsWith(u'/')) {
+        text.chop(1);
     }
-    while (normalized.startsWith(u'/')) {
-        normalized.remove(0, 1);
+    while (text.startsWith(u'/')) {
+        text.remove(0, 1);
     }
-    return normalized;
+    return text;
 }
 
 bool isTrmnlWebhook(const QString& address) {

@@ -64,6 +64,10 @@ std::variant<ValidatedSave, SaveRefusal> checkSave(const SaveInput& input);
 // The origin as it is stored, or nothing when it is not a bare HTTPS origin.
 std::optional<QString> normalizedOrigin(const QString& text);
 
+// The text without its leading and trailing "/", as an origin is stored by
+// the settings window (configure mode stores it as given).
+QString withoutSurroundingSlashes(QString text);
+
 // An HTTPS address of TRMNL's image webhook API.
 bool isTrmnlWebhook(const QString& address);
 
