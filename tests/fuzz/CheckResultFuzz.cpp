@@ -1,12 +1,9 @@
 #include "agent/DeliveryRun.h"
 #include "tests/fuzz/FuzzTarget.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace quillo;
-    const auto result = readCheckResult(
-        QString::fromUtf8(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+void quillo::fuzz::testOne(std::string_view input) {
+    const auto result = readCheckResult(QString::fromUtf8(input));
     if (result && result->pdf) {
         (void)displayFramePath(*result->pdf);
     }
-    return 0;
 }

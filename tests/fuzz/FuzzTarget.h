@@ -1,21 +1,18 @@
-// What the fuzz targets share. Each target defines LLVMFuzzerTestOneInput;
-// libFuzzer drives it in the fuzz build, Replay.cpp in the normal one.
+// What the fuzz targets share. Each target defines testOne; libFuzzer drives
+// it through FuzzEntry.cpp in the fuzz build, Replay.cpp in the normal one.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <string>
 #include <string_view>
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+#include <system_error>
 
 namespace quillo::fuzz {
 
-inline std::string_view bytes(const std::uint8_t* data, std::size_t size) {
-    return {reinterpret_cast<const char*>(data), size};
-}
+void testOne(std::string_view input);
 
 // A broken promise of the code under test is a finding like a crash.
 inline void require(bool holds, const char* promise) {
@@ -25,18 +22,30 @@ inline void require(bool holds, const char* promise) {
     }
 }
 
-// A private folder for one process's scratch files, removed when it ends.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+// A private folder for this process's scratch files, removed when it ends.
+inline const std::filesystem::path& scratchFolder() {
+    static const struct Folder {
+        std::filesystem::path path = [] {
+            std::string pattern = std::filesystem::temp_directory_path() / "quillo-fuzz.XXXXXX";
+            require(::mkdtemp(pattern.data()) != nullptr, "a scratch folder can be made");
+            return pattern;
+        }();
+        ~Folder() {
+            std::error_code ignored;
+            std::filesystem::remove_all(path, ignored);
+        }
+    } folder;
+    return folder.path;
+}
 
-    [[nodiscard]] const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+// Writes the bytes to a file in the scratch folder (a name, or a path within it).
+inline std::filesystem::path scratchFile(const std::filesystem::path& name,
+                                         std::string_view bytes) {
+    const auto path = scratchFolder() / name;
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    require(file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).good(),
+            "a scratch file can be written");
+    return path;
+}
 
 } // namespace quillo::fuzz

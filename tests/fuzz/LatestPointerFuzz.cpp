@@ -4,45 +4,24 @@
 #include "tests/fuzz/FuzzTarget.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <sys/stat.h>
 
-namespace {
-
-const QString origin = QStringLiteral("https://news.example/");
-const QString key = QStringLiteral("fuzz-key");
-
-struct Feed {
-    quillo::fuzz::ScratchFolder home;
-    QString homePath = QString::fromStdString(home.path().string());
-    QString folder = QDir::cleanPath(quillo::feedDirectory(homePath, origin, key));
-
-    Feed() {
-        QDir().mkpath(folder + QStringLiteral("/nested"));
-        QFile issue(folder + QStringLiteral("/issue-12.pdf"));
-        quillo::fuzz::require(issue.open(QIODevice::WriteOnly), "the issue can be written");
-        issue.write("%PDF-1.4\n");
-        ::mkfifo(QFile::encodeName(folder + QStringLiteral("/pipe.pdf")).constData(), 0600);
+void quillo::fuzz::testOne(std::string_view input) {
+    const QString home = QString::fromStdString(scratchFolder());
+    const QString origin = QStringLiteral("https://news.example/");
+    static const QString feed = QDir::cleanPath(feedDirectory(home, origin, "fuzz-key"));
+    static const std::string folder = feed.toStdString();
+    if (!std::filesystem::exists(folder)) {
+        std::filesystem::create_directories(folder + "/nested");
+        scratchFile(folder + "/issue-12.pdf", "%PDF-1.4\n");
+        ::mkfifo((folder + "/pipe.pdf").c_str(), 0600);
     }
-};
-
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const Feed feed;
-    QByteArray pointer(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-    pointer.replace("@FEED@", feed.folder.toUtf8());
-    QFile file(feed.folder + QStringLiteral("/latest.json"));
-    quillo::fuzz::require(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                              file.write(pointer) == pointer.size(),
-                          "the pointer file can be written");
-    file.close();
-
-    const auto pdf = quillo::cachedIssuePdf(feed.homePath, origin, key);
+    QByteArray pointer = QByteArrayView(input).toByteArray();
+    scratchFile(folder + "/latest.json", pointer.replace("@FEED@", feed.toUtf8()).toStdString());
+    const auto pdf = cachedIssuePdf(home, origin, "fuzz-key");
     if (pdf) {
-        quillo::fuzz::require(QFileInfo(*pdf).path() == feed.folder && QFileInfo(*pdf).isFile(),
-                              "only a regular file directly in the feed folder is offered");
+        require(QFileInfo(*pdf).path() == feed && QFileInfo(*pdf).isFile(),
+                "only a regular file directly in the feed folder is offered");
     }
-    return 0;
 }

@@ -1,11 +1,9 @@
 #include "QuilloBar/RenderRequest.h"
 #include "tests/fuzz/FuzzTarget.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using namespace quillo;
-    const RenderRequestReading reading = readRenderRequest(fuzz::bytes(data, size));
+void quillo::fuzz::testOne(std::string_view input) {
+    const RenderRequestReading reading = readRenderRequest(input);
     if (reading.outcome == RenderRequestParse::notJson) {
-        fuzz::require(!reading.failure.empty(), "a parse failure is described");
+        require(!reading.failure.empty(), "a parse failure is described");
     }
-    return 0;
 }
