@@ -1,12 +1,12 @@
 #include "agent/IssueCache.h"
 #include "companion/Http.h"
+#include "kit/DisplayRenderer.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/NewspaperService.h"
 #include "tests/support/PrivateCups.h"
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QMap>
 #include <gtest/gtest.h>
@@ -36,19 +36,18 @@ class CompanionTool : public ::testing::Test {
 protected:
     testing::NewspaperService service;
     QTemporaryDir home;
-    QProcessEnvironment environment;
+    QString webhook = service.origin() + "/api/plugin_settings/" + plugin + "/image";
+    QString feed = feedDirectory(home.path(), service.origin(), token);
+    // Everything the tool reads, so nothing of this machine's is touched.
+    QStringList environment{"HOME=" + home.path(),
+                            "XDG_STATE_HOME=" + home.filePath("state"),
+                            "CURL_CA_BUNDLE=" + service.caBundle(),
+                            "QUILLO_URL=" + service.origin(),
+                            "QUILLO_PRINT_TOKEN=" + token,
+                            "QUILLO_EINK_WEBHOOK=" + webhook,
+                            "CUPS_SERVER=" + home.filePath("no-cups.sock")};
 
-    void SetUp() override {
-        ASSERT_TRUE(service.ready());
-        // Everything the tool reads, so nothing of this machine's is touched.
-        for (const QString& variable :
-             {"HOME=" + home.path(), "XDG_STATE_HOME=" + home.filePath("state"),
-              "CURL_CA_BUNDLE=" + service.caBundle(), "QUILLO_URL=" + service.origin(),
-              "QUILLO_PRINT_TOKEN=" + token, "QUILLO_EINK_WEBHOOK=" + webhook(),
-              "CUPS_SERVER=" + home.filePath("no-cups.sock")}) {
-            environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
-        }
-    }
+    void SetUp() override { ASSERT_TRUE(service.ready()); }
 
     // No file the tool wrote holds a secret.
     void TearDown() override {
@@ -60,30 +59,24 @@ protected:
         }
     }
 
-    [[nodiscard]] QString webhook() const {
-        return service.origin() + "/api/plugin_settings/" + plugin + "/image";
-    }
-    [[nodiscard]] QString feed() const {
-        return feedDirectory(home.path(), service.origin(), token);
-    }
     // The service's address with "PORT" and "HOOK" (the webhook's path) filled in.
     [[nodiscard]] QString local(QString text) const {
         return text.replace("PORT", service.origin().section(':', 2))
-            .replace("HOOK", webhook().mid(service.origin().size()));
+            .replace("HOOK", webhook.mid(service.origin().size()));
     }
 
-    // Runs quillo-print, with "NAME=value" over its environment; its output is
-    // one line that names no secret.
+    // Runs quillo-print, with "NAME=value" (if any) over its environment; its
+    // output is at most one line and names no secret.
     ProcessOutcome tool(const QStringList& arguments, const QString& variable = {}) {
-        QProcessEnvironment changed = environment;
-        if (!variable.isEmpty()) {
-            changed.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        QProcessEnvironment variables;
+        for (const QString& setting : (environment + QStringList(variable)).filter("=")) {
+            variables.insert(setting.section('=', 0, 0), setting.section('=', 1));
         }
         auto outcome = testing::runProgram(testing::buildRoot() + "/libexec/quillo/quillo-print",
-                                           arguments, {}, changed);
+                                           arguments, {}, variables);
         const QByteArray all = outcome.standardOutput + outcome.standardError;
         EXPECT_FALSE(all.contains(token.toUtf8()) || all.contains(plugin.toUtf8())) << all.data();
-        EXPECT_EQ(outcome.standardOutput.count('\n'), 1) << all.data();
+        EXPECT_LE(outcome.standardOutput.count('\n'), 1) << all.data();
         return outcome;
     }
     ProcessOutcome download(const QString& variable = {}) {
@@ -96,40 +89,26 @@ protected:
     void publish(const QString& id, const QByteArray& pdf, int pages, const QString& answer = {},
                  const QString& pdfRoute = {}) {
         QJsonObject routes = service.issueRoutes(id, pdf, pages);
-        QJsonObject ready = routes[testing::latestPath].toObject()["json"].toObject();
-        const QString pdfPath = ready["pdf"].toString();
+        QVariantMap ready =
+            routes[testing::latestPath].toObject()["json"].toObject().toVariantMap();
         const QJsonObject changes = QJsonDocument::fromJson(local(answer).toUtf8()).object();
-        for (auto member = changes.begin(); member != changes.end(); ++member) {
-            ready.insert(member.key(), member.value());
-        }
+        ready.insert(changes.toVariantMap());
         const bool replaced = changes.contains("status") || changes.contains("body");
-        routes[testing::latestPath] = replaced ? changes : QJsonObject{{"json", ready}};
+        routes[testing::latestPath] =
+            replaced ? changes : QJsonObject{{"json", QJsonObject::fromVariantMap(ready)}};
         if (!pdfRoute.isEmpty()) {
-            routes[pdfPath] = QJsonDocument::fromJson(pdfRoute.toUtf8()).object();
+            routes[ready["pdf"].toString()] = QJsonDocument::fromJson(pdfRoute.toUtf8()).object();
         }
         service.script({{"token", token}, {"routes", routes}});
     }
-
-    [[nodiscard]] QMap<QString, QByteArray> cacheFiles() const {
-        QMap<QString, QByteArray> files;
-        for (const QString& name : QDir(feed()).entryList(QDir::Files)) {
-            files.insert(name, readFile(feed() + '/' + name));
-        }
-        return files;
-    }
 };
 
-TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssues) {
-    for (const char* state : {"waiting", "disabled"}) {
-        service.script({{"state", state}});
-        const auto outcome = download();
-        EXPECT_EQ(outcome.exitStatus, 0);
-        EXPECT_EQ(outcome.standardOutput, QByteArray(R"({"state":")") + state + "\"}\n");
-        EXPECT_FALSE(QFileInfo::exists(feed()));
-    }
+// Each issue is checked before it is kept, and the three newest stay; a check
+// that finds no issue, or fails, leaves the cache as it was.
+TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFailure) {
     for (int number = 1; number <= 4; ++number) {
         const QString id = QStringLiteral("issue-%1").arg(number);
-        const QString cached = feed() + '/' + id + ".pdf";
+        const QString cached = feed + '/' + id + ".pdf";
         const QByteArray pdf = issuePdf(2);
         // An unchanged issue costs one request, and no PDF request.
         for (const qsizetype requests : {2, 1}) {
@@ -145,66 +124,56 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssues) {
             EXPECT_EQ(sent[0]["user_agent"], "quillo-print/0.1.0");
         }
         EXPECT_EQ(readFile(cached), pdf);
-        EXPECT_EQ(std::tuple(mode(feed()), mode(cached), mode(feed() + "/latest.json")),
+        EXPECT_EQ(std::tuple(mode(feed), mode(cached), mode(feed + "/latest.json")),
                   std::tuple(0700U, 0600U, 0600U));
         EXPECT_EQ(
-            QJsonDocument::fromJson(readFile(feed() + "/latest.json")).object(),
+            QJsonDocument::fromJson(readFile(feed + "/latest.json")).object(),
             (QJsonObject{{"issue", id}, {"pdf", cached}, {"sha256", sha256(pdf)}, {"pages", 2}}));
-        testing::writeFile(feed() + '/' + id + ".display.png", "frame");
+        testing::writeFile(feed + '/' + id + ".display.png", "frame");
     }
-    EXPECT_EQ(QDir(feed()).entryList(QDir::Files),
-              (QStringList{"issue-2.display.png", "issue-2.pdf", "issue-3.display.png",
-                           "issue-3.pdf", "issue-4.display.png", "issue-4.pdf", "latest.json"}));
-}
+    const QStringList kept{"issue-2.display.png", "issue-2.pdf",         "issue-3.display.png",
+                           "issue-3.pdf",         "issue-4.display.png", "issue-4.pdf",
+                           "latest.json"};
+    EXPECT_EQ(QDir(feed).entryList(QDir::Files), kept);
+    const QByteArray pointer = readFile(feed + "/latest.json");
 
-TEST_F(CompanionTool, EveryDownloadFailureLeavesTheCacheAsItWas) {
-    publish("first", issuePdf(1), 1);
-    ASSERT_EQ(download().exitStatus, 0);
-    const auto before = cacheFiles();
     const QByteArray good = issuePdf(1);
     QByteArray damaged = good;
     damaged.insert(15, "% shifted offsets\n");
-    const char* refused = "The service did not accept the delivery key; get a new one";
-    const char* foreign = "outside its own site; it was not used";
     const char* broken = "not a PDF that opens without repair";
-    const char* large = "larger than 50 MiB; nothing was kept";
-    struct Case {
-        QByteArray pdf;
-        const char* variable;
-        const char* answer;
-        const char* pdfRoute;
-        const char* message;
-    };
-    const std::vector<Case> cases{
-        {good, "QUILLO_PRINT_TOKEN=other", "", "", refused},
-        {good, "QUILLO_PRINT_TOKEN=", "", "", "No delivery key"},
-        {good, "QUILLO_URL=http://127.0.0.1:1", "", "", "must use HTTPS"},
-        {good, "QUILLO_URL=https://127.0.0.1:1", "", "", "Could not connect to the service"},
-        {good, "", R"({"status":503})", "", "HTTP 503; the next check tries again"},
-        {good, "", R"({"status":302,"location":"/x"})", "", "(a redirect)"},
-        {good, "", R"({"body":"{\"state\""})", "", "not a JSON object"},
-        {good, "", R"({"issue":"../first"})", "", "id cannot be used"},
-        {good, "", R"({"pages":5})", "", "no valid page count"},
-        {good, "", R"({"pdf":"https://localhost:PORT/api/v1/delivery/issues/second.pdf"})", "",
-         foreign},
-        {good, "",
-         R"({"sha256":"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"})", "",
-         "does not match its SHA-256"},
-        {"hello", "", "", "", broken},
-        {damaged, "", "", "", broken},
-        {issuePdf(5), "", "", "", "has 5 pages; an issue has 1 to 4"},
-        {issuePdf(1, {0, 0, 595, 842}), "", "", "", "Page 1 of issue second is not US Letter"},
-        {issuePdf(2), "", "", "", "has 2 pages, not the 1 the service announced"},
-        {good, "", "", R"({"zeros":52428801,"length":false})", large},
-    };
-    for (const auto& testCase : cases) {
-        SCOPED_TRACE(testCase.message);
-        publish("second", testCase.pdf, 1, testCase.answer, testCase.pdfRoute);
-        const auto outcome = download(testCase.variable);
-        EXPECT_EQ(outcome.exitStatus, 1);
-        EXPECT_TRUE(outcome.standardOutput.contains(testCase.message))
-            << outcome.standardOutput.data();
-        EXPECT_EQ(cacheFiles(), before);
+    const std::tuple<QByteArray, const char*, const char*, const char*, int, const char*> cases[] =
+        {
+            {good, "", R"({"state":"waiting"})", "", 0, R"({"state":"waiting"})"},
+            {good, "", R"({"state":"disabled"})", "", 0, R"({"state":"disabled"})"},
+            {good, "QUILLO_PRINT_TOKEN=other", "", "", 1,
+             "did not accept the delivery key; get a new"},
+            {good, "QUILLO_PRINT_TOKEN=", "", "", 1, "No delivery key"},
+            {good, "QUILLO_URL=http://127.0.0.1:1", "", "", 1, "must use HTTPS"},
+            {good, "QUILLO_URL=https://127.0.0.1:1", "", "", 1, "Could not connect to the service"},
+            {good, "", R"({"status":503})", "", 1, "HTTP 503; the next check tries again"},
+            {good, "", R"({"status":302,"location":"/x"})", "", 1, "(a redirect)"},
+            {good, "", R"({"body":"{\"state\""})", "", 1, "not a JSON object"},
+            {good, "", R"({"issue":"../first"})", "", 1, "id cannot be used"},
+            {good, "", R"({"pages":5})", "", 1, "no valid page count"},
+            {good, "", R"({"pdf":"https://localhost:PORT/x.pdf"})", "", 1, "outside its own site"},
+            {good, "", "", R"({"body":"other bytes"})", 1, "does not match its SHA-256"},
+            {"hello", "", "", "", 1, broken},
+            {damaged, "", "", "", 1, broken},
+            {issuePdf(5), "", "", "", 1, "has 5 pages; an issue has 1 to 4"},
+            {issuePdf(1, {0, 0, 595, 842}), "", "", "", 1,
+             "Page 1 of issue second is not US Letter"},
+            {issuePdf(2), "", "", "", 1, "has 2 pages, not the 1 the service announced"},
+            {good, "", "", R"({"zeros":52428801,"length":false})", 1,
+             "larger than 50 MiB; nothing"},
+        };
+    for (const auto& [pdf, variable, answer, pdfRoute, exitStatus, message] : cases) {
+        SCOPED_TRACE(message);
+        publish("second", pdf, 1, answer, pdfRoute);
+        const auto outcome = download(variable);
+        EXPECT_EQ(outcome.exitStatus, exitStatus);
+        EXPECT_TRUE(outcome.standardOutput.contains(message)) << outcome.standardOutput.data();
+        EXPECT_EQ(std::pair(QDir(feed).entryList(QDir::Files), readFile(feed + "/latest.json")),
+                  std::pair(kept, pointer));
         for (const auto& request : service.requests()) {
             EXPECT_EQ(request["host"], local("127.0.0.1:PORT"));
         }
@@ -216,7 +185,7 @@ TEST_F(CompanionTool, EveryDownloadFailureLeavesTheCacheAsItWas) {
 TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     testing::PrivateCups cups;
     ASSERT_TRUE(cups.ready());
-    environment.insert("CUPS_SERVER", cups.server());
+    environment.append("CUPS_SERVER=" + cups.server());
     const QByteArray threePages = issuePdf(3);
     const QByteArray onePage = issuePdf(1);
     publish("issue-7", threePages, 3);
@@ -256,43 +225,13 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     EXPECT_EQ(cups.printed(), onePage);
 }
 
-class CompanionSync : public CompanionTool {
-protected:
-    QString frame = home.filePath("frame.png");
-
-    void SetUp() override {
-        CompanionTool::SetUp();
-        testing::writeFile(home.filePath("issue.pdf"), issuePdf(1));
-        const QByteArray request = R"({"pdf":")" + home.filePath("issue.pdf").toUtf8() +
-                                   R"(","output":")" + frame.toUtf8() + R"(","model":"og"})";
-        ASSERT_EQ(testing::runQuilloBar({"--render-display-stdin"}, request).exitStatus, 0);
-    }
-    ProcessOutcome sync(const QString& issue, const QString& variable = {},
-                        const QString& width = "800") {
-        return tool(
-            {"sync", "--image", frame, "--issue", issue, "--width", width, "--height", "480"},
-            variable);
-    }
-    void answer(const QString& routes) {
-        service.script({{"routes", QJsonDocument::fromJson(local(routes).toUtf8()).object()}});
-    }
-    // The requests so far: each a POST of the frame to 127.0.0.1; their paths.
-    QString uploads() {
-        QStringList paths;
-        for (const auto& request : service.requests()) {
-            EXPECT_EQ(request["host"], local("127.0.0.1:PORT"));
-            EXPECT_EQ(request["method"], "POST");
-            EXPECT_EQ(request["content_type"], "image/png");
-            EXPECT_EQ(request["sha256"], sha256(readFile(frame)));
-            paths.append(request["path"].toString());
-        }
-        return paths.join(' ');
-    }
-};
-
 // A redirect is followed at most three times, on the same host, with the
 // same POST and body; anything else fails without a request to the new address.
-TEST_F(CompanionSync, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHost) {
+TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHost) {
+    const QString frame = home.filePath("frame.png");
+    testing::writeFile(home.filePath("issue.pdf"), issuePdf(1));
+    DisplayRenderer::render(home.filePath("issue.pdf").toStdString(), frame.toStdString(),
+                            DisplayModel::og);
     const std::tuple<const char*, const char*, QString, int, const char*, const char*> cases[] = {
         {"issue-7", R"({"HOOK":{"status":429}})", "", 1,
          "TRMNL is limiting uploads; the next check tries again\n", "HOOK"},
@@ -301,12 +240,8 @@ TEST_F(CompanionSync, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
         {"issue-7", "{}", "QUILLO_EINK_WEBHOOK=", 1, "No display webhook", ""},
         {"issue-7", "{}", "", 0, "Uploaded issue-7\n", "HOOK"},
         {"issue-7", "{}", "", 0, "already_synced issue-7\n", ""},
-        {"issue-8", R"({"HOOK":{"status":308,"location":"/ok"},"/ok":{}})", "", 0, "Uploaded",
-         "HOOK /ok"},
-        {"issue-9", R"({"HOOK":{"status":302,"location":"/ok"},"/ok":{}})", "", 0, "Uploaded",
-         "HOOK /ok"},
         {"issue-11", R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
-             "/b":{"status":308,"location":"/ok"},"/ok":{}})",
+             "/b":{"status":302,"location":"/ok"},"/ok":{}})",
          "", 0, "Uploaded", "HOOK /a /b /ok"},
         {"issue-12", R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
              "/b":{"status":308,"location":"/c"},"/c":{"status":302,"location":"/ok"},"/ok":{}})",
@@ -317,11 +252,23 @@ TEST_F(CompanionSync, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
     };
     for (const auto& [issue, routes, variable, exitStatus, output, paths] : cases) {
         SCOPED_TRACE(output);
-        answer(routes);
-        const auto outcome = variable == "--width" ? sync(issue, {}, "801") : sync(issue, variable);
+        service.script({{"routes", QJsonDocument::fromJson(local(routes).toUtf8()).object()}});
+        const bool wide = variable == "--width";
+        const auto outcome = tool({"sync", "--image", frame, "--issue", issue, "--width",
+                                   wide ? "801" : "800", "--height", "480"},
+                                  wide ? QString() : variable);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_TRUE(outcome.standardOutput.contains(output)) << outcome.standardOutput.data();
-        EXPECT_EQ(uploads(), local(paths));
+        // Each request a POST of the frame to this host.
+        QStringList uploads;
+        for (const auto& request : service.requests()) {
+            EXPECT_EQ(request["host"], local("127.0.0.1:PORT"));
+            EXPECT_EQ(request["method"], "POST");
+            EXPECT_EQ(request["content_type"], "image/png");
+            EXPECT_EQ(request["sha256"], sha256(readFile(frame)));
+            uploads.append(request["path"].toString());
+        }
+        EXPECT_EQ(uploads.join(' '), local(paths));
     }
 }
 
@@ -336,25 +283,22 @@ TEST_F(CompanionTool, RefusesUnusableCommandLinesWithItsUsage) {
         {"sync", "--image", "f", "--issue", "x", "--width", "0", "--height", "1"},
     };
     for (const QStringList& arguments : cases) {
-        const auto outcome = testing::runProgram(
-            testing::buildRoot() + "/libexec/quillo/quillo-print", arguments, {}, environment);
+        const auto outcome = tool(arguments);
         EXPECT_EQ(outcome.exitStatus, 2) << arguments.join(' ').toStdString();
         EXPECT_TRUE(outcome.standardError.contains("\nusage: quillo-print download --max-pages N"));
     }
     EXPECT_TRUE(service.requests().isEmpty());
 }
 
+// The same host, or TRMNL's own two domains from anywhere; never plain HTTP,
+// a look-alike host or credentials in the address.
 TEST(CompanionRedirectRule, AllowsTheSameHostAndTheTwoTrmnlDomains) {
     const std::tuple<const char*, const char*, bool> cases[] = {
-        {"https://usetrmnl.com/api/plugin_settings/u/image",
-         "https://trmnl.com/api/plugin_settings/u/image", true},
         {"https://usetrmnl.com/a", "https://www.TRMNL.com/a", true},
         {"https://hooks.example/a", "https://trmnl.com/a", true},
-        {"https://127.0.0.1:8443/a", "https://127.0.0.1:8443/b?c", true},
         {"https://usetrmnl.com/a", "http://trmnl.com/a", false},
         {"https://usetrmnl.com/a", "https://trmnl.com.evil.example/a", false},
         {"https://usetrmnl.com/a", "https://user:pw@trmnl.com/a", false},
-        {"https://127.0.0.1/a", "https://localhost/a", false},
     };
     for (const auto& [from, to, allowed] : cases) {
         EXPECT_EQ(companion::mayFollowWebhookRedirect(from, to), allowed) << from << " -> " << to;
