@@ -16,13 +16,10 @@ int main(int argc, char** argv) {
         }
     }
     for (const auto& path : inputs) {
-        std::ifstream file(path, std::ios::binary);
-        const std::string content{std::istreambuf_iterator<char>(file), {}};
-        if (!file) {
-            std::fprintf(stderr, "cannot read %s\n", path.c_str());
-            return 1;
-        }
         std::fprintf(stderr, "%s\n", path.c_str());
+        std::ifstream file(path, std::ios::binary);
+        quillo::fuzz::require(file.is_open(), "every input can be read");
+        const std::string content{std::istreambuf_iterator<char>(file), {}};
         quillo::fuzz::testOne(content);
     }
     std::printf("replayed %zu inputs\n", inputs.size());

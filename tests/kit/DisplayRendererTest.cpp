@@ -29,11 +29,10 @@ protected:
     }
 
     // Renders the PDF bytes; the failure's case, or nothing on success.
-    std::optional<DisplayError::Case> render(const QByteArray& pdf, DisplayModel model,
-                                             const std::string& to = {}) {
+    std::optional<DisplayError::Case> render(const QByteArray& pdf, DisplayModel model) {
         testing::writeFile(QString::fromStdString(path("issue.pdf")), pdf);
         try {
-            DisplayRenderer::render(path("issue.pdf"), to.empty() ? output : to, model);
+            DisplayRenderer::render(path("issue.pdf"), output, model);
         } catch (const DisplayError& error) {
             return error.errorCase();
         }
@@ -80,11 +79,11 @@ TEST_F(DisplayRendererTest, AcceptsOnlyIssuesOfOneToFourUnrotatedLetterPages) {
         EXPECT_EQ(QDir(directory.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
     }
     EXPECT_EQ(render(QByteArray(), DisplayModel::x), DisplayError::invalidPDF);
-    EXPECT_EQ(render(testing::grayLetterPdf(255), DisplayModel::og, path("missing/frame.png")),
-              DisplayError::render);
     // A FIFO named as the issue is refused at once instead of blocking the caller.
     ASSERT_EQ(::mkfifo(path("pipe.pdf").c_str(), 0600), 0);
     EXPECT_THROW(DisplayRenderer::render(path("pipe.pdf"), output, DisplayModel::x), DisplayError);
+    output = path("missing/frame.png");
+    EXPECT_EQ(render(testing::grayLetterPdf(255), DisplayModel::og), DisplayError::render);
 }
 
 // A black page fills a full-height band centred in the frame, its partly
