@@ -136,32 +136,28 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFa
 
     const QByteArray good = issuePdf(1);
     const QByteArray damaged = QByteArray(good).insert(15, "% shifted offsets\n");
-    const std::tuple<QByteArray, const char*, const char*, const char*, int, const char*> cases[] =
-        {
-            {good, "", R"({"state":"waiting"})", "", 0, R"({"state":"waiting"})"},
-            {good, "", R"({"state":"disabled"})", "", 0, R"({"state":"disabled"})"},
-            {good, "QUILLO_PRINT_TOKEN=other", "", "", 1,
-             "did not accept the delivery key; get a new"},
-            {good, "QUILLO_PRINT_TOKEN=", "", "", 1, "No delivery key"},
-            {good, "QUILLO_URL=http://127.0.0.1:1", "", "", 1, "must use HTTPS"},
-            {good, "QUILLO_URL=https://127.0.0.1:1", "", "", 1, "Could not connect to the service"},
-            {good, "", R"({"status":503})", "", 1, "HTTP 503; the next check tries again"},
-            {good, "", R"({"status":302,"location":"/x"})", "", 1, "(a redirect)"},
-            {good, "", R"({"body":"{\"state\""})", "", 1, "not a JSON object"},
-            {good, "", R"({"issue":"../first"})", "", 1, "id cannot be used"},
-            {good, "", R"({"pages":5})", "", 1, "no valid page count"},
-            {good, "", R"({"pdf":"https://localhost:PORT/x.pdf"})", "", 1, "outside its own site"},
-            {good, "", "", R"({"body":"other bytes"})", 1, "does not match its SHA-256"},
-            {"hello", "", "", "", 1, "not a PDF that opens without repair"},
-            {damaged, "", "", "", 1, "not a PDF that opens without repair"},
-            {issuePdf(5), "", "", "", 1, "has 5 pages; an issue has 1 to 4"},
-            {issuePdf(1, {0, 0, 595, 842}), "", "", "", 1,
-             "Page 1 of issue second is not US Letter"},
-            {issuePdf(2), "", "", "", 1, "has 2 pages, not the 1 the service announced"},
-            {good, "", "", R"({"zeros":52428801,"length":false})", 1,
-             "larger than 50 MiB; nothing"},
-        };
-    for (const auto& [pdf, variable, answer, pdfRoute, exitStatus, message] : cases) {
+    const std::tuple<QByteArray, const char*, const char*, const char*, int, const char*> rows[] = {
+        {good, "", R"({"state":"waiting"})", "", 0, R"({"state":"waiting"})"},
+        {good, "", R"({"state":"disabled"})", "", 0, R"({"state":"disabled"})"},
+        {good, "QUILLO_PRINT_TOKEN=other", "", "", 1, "did not accept the delivery key; get a new"},
+        {good, "QUILLO_PRINT_TOKEN=", "", "", 1, "No delivery key"},
+        {good, "QUILLO_URL=http://127.0.0.1:1", "", "", 1, "must use HTTPS"},
+        {good, "QUILLO_URL=https://127.0.0.1:1", "", "", 1, "Could not connect to the service"},
+        {good, "", R"({"status":503})", "", 1, "HTTP 503; the next check tries again"},
+        {good, "", R"({"status":302,"location":"/x"})", "", 1, "(a redirect)"},
+        {good, "", R"({"body":"{\"state\""})", "", 1, "not a JSON object"},
+        {good, "", R"({"issue":"../first"})", "", 1, "id cannot be used"},
+        {good, "", R"({"pages":5})", "", 1, "no valid page count"},
+        {good, "", R"({"pdf":"https://localhost:PORT/x.pdf"})", "", 1, "outside its own site"},
+        {good, "", "", R"({"body":"other bytes"})", 1, "does not match its SHA-256"},
+        {"hello", "", "", "", 1, "not a PDF that opens without repair"},
+        {damaged, "", "", "", 1, "not a PDF that opens without repair"},
+        {issuePdf(5), "", "", "", 1, "has 5 pages; an issue has 1 to 4"},
+        {issuePdf(1, {0, 0, 595, 842}), "", "", "", 1, "Page 1 of issue second is not US Letter"},
+        {issuePdf(2), "", "", "", 1, "has 2 pages, not the 1 the service announced"},
+        {good, "", "", R"({"zeros":52428801,"length":false})", 1, "larger than 50 MiB; nothing"},
+    };
+    for (const auto& [pdf, variable, answer, pdfRoute, exitStatus, message] : rows) {
         SCOPED_TRACE(message);
         publish("second", pdf, 1, answer, pdfRoute);
         const auto outcome = tool({"download", "--max-pages", "2"}, variable);
@@ -222,7 +218,7 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
     DisplayRenderer::render(home.filePath("issue.pdf").toStdString(), frame.toStdString(),
                             DisplayModel::og);
     const std::tuple<const char*, const char*, QString, int, const char*, const char*> cases[] = {
-        {"issue-7", R"({"HOOK":{"status":429}})", "", 1, "TRMNL is limiting uploads; the", "HOOK"},
+        {"issue-7", R"({"HOOK":{"status":429}})", "", 1, "TRMNL is limiting uploads", "HOOK"},
         {"issue-7", R"({"HOOK":{"status":500}})", "", 1, "TRMNL answered HTTP 500\n", "HOOK"},
         {"issue-7", "{}", "--width", 1, "The display frame is not a 1-bit 801 × 480 PNG", ""},
         {"issue-7", "{}", "QUILLO_EINK_WEBHOOK=", 1, "No display webhook", ""},
