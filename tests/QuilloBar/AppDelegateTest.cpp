@@ -96,6 +96,8 @@ protected:
         // An executable of its own, so the build has a fingerprint to authorize.
         testing::writeFile(tool.root.filePath("bin/quillo-bar"), "a build");
         testing::writeProgram(printerListing, "#!/bin/sh\necho 'printer Office is idle.'\n");
+        testing::writeFile(pdf, testing::grayLetterPdf(255));
+        tool.answer(download, R"({"issue":"issue-7","pdf":")" + pdf.toUtf8() + "\"}");
         makeDelegate();
     }
 
@@ -121,11 +123,6 @@ protected:
         Preferences stored(preferencesFile);
         write(stored);
         stored.sync();
-    }
-
-    void answerWithIssue() const {
-        testing::writeFile(pdf, testing::grayLetterPdf(255));
-        tool.answer(download, R"({"issue":"issue-7","pdf":")" + pdf.toUtf8() + "\"}");
     }
 
     // Starts a run with the key and waits for its end.
@@ -245,7 +242,6 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
 // The run takes the stored settings as they are when it starts, including
 // what another process (configure mode) wrote meanwhile.
 TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStarts) {
-    answerWithIssue();
     tool.hold(download);
     delegate->setUnlockedToken(QStringLiteral("key-1"));
     delegate->setUnlockedWebhook(hook);
@@ -283,7 +279,6 @@ TEST_F(AppDelegateTest, LaunchUnlocksOnlyTheAuthorizedBuild) {
         {true, true, {connect, "Connected \u00B7 automatic delivery on", checking, readyOn}},
         {true, false, {connect, "Authorize your connection in Settings"}},
     };
-    answerWithIssue();
     for (const auto& [authorized, keyStored, expected] : cases) {
         SCOPED_TRACE(expected.join(u',').toStdString());
         storeSecrets(keyStored ? std::optional(QStringLiteral("key")) : std::nullopt, {});
@@ -312,7 +307,6 @@ TEST_F(AppDelegateTest, AuthorizationRecordsTheBuildOnlyWhenTheKeyIsRead) {
             {std::nullopt, std::nullopt, {waiting, missing}},
             {std::nullopt, hook, {waiting, missing}},
         };
-    answerWithIssue();
     for (const auto& [token, webhook, expected] : cases) {
         SCOPED_TRACE(expected.join(u',').toStdString());
         storeSecrets(token, webhook);
@@ -369,7 +363,6 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
             {"display", printer, 2, std::nullopt, true, {}},
             {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
         };
-    answerWithIssue();
     for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {
         SCOPED_TRACE(destination);
         makeDelegate();
@@ -444,7 +437,6 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
         {{}, "Saved \u00B7 automatic delivery on", true, {}},
     };
     const QString loginItem = preferences.filePath("autostart/quillo-bar.desktop");
-    answerWithIssue();
     for (const auto& [origin, status, turnOn, arguments] : cases) {
         SCOPED_TRACE(status.toStdString());
         storeSecrets({}, {});
@@ -504,7 +496,6 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
 
 // A reader's first save, through the window itself.
 TEST_F(AppDelegateTest, WindowSavesWhatTheReaderTyped) {
-    answerWithIssue();
     delegate->showSettings();
     const QWidget& window = *delegate->settingsWindow();
     const auto named = [&window](const char* name) {
