@@ -188,8 +188,7 @@ protected:
 // checks; once a host (the shell's StatusNotifierWatcher) appears it starts
 // again in the same process, and the shell reads its item and menu over
 // dbusmenu while its check hangs, then quits it: the agent leaves at once,
-// the tool carries on. Launched with a host, it checks and shows the issue
-// ready.
+// the tool carries on.
 TEST_F(EndToEnd, LaunchesWithAndWithoutATrayHost) {
     const auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
     if (!environment) {
@@ -217,22 +216,21 @@ TEST_F(EndToEnd, LaunchesWithAndWithoutATrayHost) {
     EXPECT_EQ(tools().size(), 1) << "the companion tool was stopped with the agent";
     service.release();
     waitUntil([] { return tools().isEmpty(); });
-
-    publish(QStringLiteral("2026-12-08"));
-    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
-    const QString ready = "Latest issue ready \u00B7 automatic delivery off (off)";
-    waitUntil([&] { return shell.ask("read\n").section(u'\t', 2).section(u'|', 0, 0) == ready; });
-    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
-    ASSERT_TRUE(agent.waitForFinished(10000));
-    EXPECT_EQ(agent.exitCode(), 0);
-    EXPECT_EQ(service.requests().size(), 2); // the question, then the PDF
 }
 
 // Columns: where the delivery is stopped, whether the agent (else the tool)
 // gets SIGKILL, the killed tool's run's line, the next run's line, and how
 // many times the issue reached the printer. A print whose tool dies between
-// its record and CUPS is lost rather than risked twice.
-TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCache) {
+// its record and CUPS is lost rather than risked twice. The key belongs to
+// the check and the print, the webhook (and the plugin id within it) to the
+// upload: each step is caught alive before the kill, and at the end every
+// file of the agent, the tool and CUPS and every output is searched.
+TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
+    const QByteArray hook = (service.origin() + hookPath).toUtf8();
+    const auto holds = [&](const QByteArray& bytes) {
+        return std::pair(bytes.contains(token.toUtf8()),
+                         bytes.contains(hook) || bytes.contains(plugin.toUtf8()));
+    };
     struct Case {
         Step step;
         bool agentKilled;
@@ -262,10 +260,19 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCache) {
         QProcess agent;
         startAgent(agent);
         waitUntil([&] { return reached(testCase.step); });
+        const qint64 tool = theTool();
+        const bool upload = testCase.step == Step::upload;
+        EXPECT_EQ(holds(readFile(QStringLiteral("/proc/%1/environ").arg(tool))),
+                  std::pair(!upload, upload));
+        for (const QString& file : {QStringLiteral("/proc/%1/cmdline").arg(tool),
+                                    QStringLiteral("/proc/%1/environ").arg(agent.processId()),
+                                    QStringLiteral("/proc/%1/cmdline").arg(agent.processId())}) {
+            EXPECT_EQ(holds(readFile(file)), std::pair(false, false)) << file.toStdString();
+        }
         if (testCase.agentKilled) {
             agent.kill();
         } else {
-            ::kill(static_cast<pid_t>(theTool()), SIGKILL);
+            ::kill(static_cast<pid_t>(tool), SIGKILL);
         }
         ASSERT_TRUE(agent.waitForFinished(30000));
         EXPECT_EQ(lines(agent).value(1), testCase.faultLine);
@@ -280,6 +287,26 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCache) {
         EXPECT_EQ(QJsonDocument::fromJson(readFile(feed() + "/latest.json"))["issue"].toString(),
                   id);
         EXPECT_EQ(jobsOf(id), testCase.jobs);
+    }
+    // The last delivery uploaded the frame of issue-8, whose copy CUPS printed last.
+    const QByteArray frame = service.body(service.requests().size() - 1);
+    EXPECT_EQ(QImage::fromData(frame, "PNG").size(), QSize(1872, 1404));
+    EXPECT_EQ(frame.mid(24, 2), QByteArray("\x01\x00", 2)); // bit depth 1, gray
+    EXPECT_EQ(cups.printed(), issues.value("issue-8"));
+    EXPECT_EQ(holds(outputs), std::pair(false, false));
+
+    const QString keyrings = qEnvironmentVariable("XDG_DATA_HOME") + "/keyrings/";
+    for (const QString& folder :
+         {QDir::homePath(), qEnvironmentVariable("XDG_CONFIG_HOME"),
+          qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("XDG_CACHE_HOME"),
+          qEnvironmentVariable("XDG_RUNTIME_DIR"), cups.directory()}) {
+        QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            if (!path.startsWith(keyrings)) {
+                EXPECT_EQ(holds(readFile(path)), std::pair(false, false)) << path.toStdString();
+            }
+        }
     }
 }
 
@@ -332,63 +359,6 @@ TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
         waitUntil([&] { return !delegate.busy(); });
         EXPECT_EQ(delegate.status(), checkFailed + message);
         service.release();
-    }
-}
-
-// The key belongs to the check and the print, the webhook (and the plugin id
-// within it) to the upload: each step is caught alive, and afterwards every
-// file of the agent, the tool and CUPS and every output is searched.
-TEST_F(EndToEnd, SecretsStayInTheKeyringAndTheStepThatNeedsThem) {
-    const QByteArray hook = (service.origin() + hookPath).toUtf8();
-    const auto holds = [&](const QByteArray& bytes) {
-        return std::pair(bytes.contains(token.toUtf8()),
-                         bytes.contains(hook) || bytes.contains(plugin.toUtf8()));
-    };
-    publish(QStringLiteral("secret-1"), Step::check);
-    cups.freeze(true);
-    QProcess agent;
-    startAgent(agent);
-    for (const auto& [step, needs] : {std::pair(Step::check, std::pair(true, false)),
-                                      std::pair(Step::record, std::pair(true, false)),
-                                      std::pair(Step::upload, std::pair(false, true))}) {
-        waitUntil([&, step = step] { return reached(step); });
-        const QString process = QStringLiteral("/proc/%1/").arg(theTool());
-        EXPECT_EQ(holds(readFile(process + "environ")), needs);
-        EXPECT_EQ(holds(readFile(process + "cmdline")), std::pair(false, false));
-        if (step == Step::check) {
-            service.release();
-        } else if (step == Step::record) {
-            publish(QStringLiteral("secret-1"), Step::upload);
-            cups.freeze(false);
-        } else {
-            const QString self = QStringLiteral("/proc/%1/").arg(agent.processId());
-            EXPECT_EQ(holds(readFile(self + "environ") + readFile(self + "cmdline")),
-                      std::pair(false, false));
-            service.release();
-        }
-    }
-    ASSERT_TRUE(agent.waitForFinished(30000));
-    EXPECT_EQ(lines(agent).last(), joined({sent, uploaded}));
-    const QByteArray frame = service.body(service.requests().size() - 1);
-    EXPECT_EQ(QImage::fromData(frame, "PNG").size(), QSize(1872, 1404));
-    EXPECT_EQ(frame.mid(24, 2), QByteArray("\x01\x00", 2)); // bit depth 1, gray
-    EXPECT_EQ(deliver().last(), joined({again, "Display already synced"}));
-    EXPECT_EQ(jobsOf("secret-1"), 1);
-    EXPECT_EQ(cups.printed(), issues.value("secret-1"));
-    EXPECT_EQ(holds(outputs), std::pair(false, false));
-
-    const QString keyrings = qEnvironmentVariable("XDG_DATA_HOME") + "/keyrings/";
-    for (const QString& folder :
-         {QDir::homePath(), qEnvironmentVariable("XDG_CONFIG_HOME"),
-          qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("XDG_CACHE_HOME"),
-          qEnvironmentVariable("XDG_RUNTIME_DIR"), cups.directory()}) {
-        QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            const QString path = files.next();
-            if (!path.startsWith(keyrings)) {
-                EXPECT_EQ(holds(readFile(path)), std::pair(false, false)) << path.toStdString();
-            }
-        }
     }
 }
 

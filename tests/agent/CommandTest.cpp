@@ -11,10 +11,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-CommandResult shell(const char* script, const std::optional<CommandEnvironment>& environment = {},
+CommandResult shell(const char* script,
                     std::optional<std::chrono::steady_clock::time_point> deadline = {}) {
     return command(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromUtf8(script)},
-                   environment, deadline);
+                   std::nullopt, deadline);
 }
 
 TEST(Command, CollectsBothStreamsInArrivalOrder) {
@@ -44,7 +44,7 @@ TEST(Command, CollectsBothStreamsInArrivalOrder) {
 TEST(Command, UnknownExitStatusIsAFailure) {
     const auto previous = std::signal(SIGCHLD, SIG_IGN);
     const auto plain = shell("echo sent");
-    const auto bounded = shell("echo sent", {}, std::chrono::steady_clock::now() + 30s);
+    const auto bounded = shell("echo sent", std::chrono::steady_clock::now() + 30s);
     std::signal(SIGCHLD, previous);
     for (const auto& result : {plain, bounded}) {
         EXPECT_EQ(result.exitStatus, 1);
@@ -75,22 +75,6 @@ TEST(Command, StartFailureIsStatusOneWithTheReason) {
     }
 }
 
-TEST(Command, ExtraEnvironmentIsMergedOverTheInheritedOneForTheChildOnly) {
-    qputenv("QUILLO_PROBE", "parent");
-    qputenv("QUILLO_KEPT", "kept");
-    const char* script =
-        R"(printf '%s|%s|%s' "$QUILLO_PROBE" "$QUILLO_KEPT" "${QUILLO_NEW-unset}")";
-    EXPECT_EQ(shell(script, CommandEnvironment{{"QUILLO_PROBE", "child"}, {"QUILLO_NEW", "n e w"}})
-                  .output,
-              QStringLiteral("child|kept|n e w"));
-    EXPECT_EQ(qgetenv("QUILLO_PROBE"), "parent");
-    EXPECT_FALSE(qEnvironmentVariableIsSet("QUILLO_NEW"));
-    EXPECT_EQ(shell(script).output, QStringLiteral("parent|kept|unset"));
-    EXPECT_EQ(shell(script, CommandEnvironment{}).output, QStringLiteral("parent|kept|unset"));
-    qunsetenv("QUILLO_PROBE");
-    qunsetenv("QUILLO_KEPT");
-}
-
 // Gone, or a zombie waiting for init to reap it.
 bool processEnded(const QString& pid) {
     for (int attempt = 0; attempt < 500; ++attempt) {
@@ -109,12 +93,12 @@ TEST(Command, DeadlineKillsTheWholeProcessGroup) {
     for (const char* script : {"sleep 60 & echo $!; wait", "sleep 60 & echo $!",
                                "sleep 60 >/dev/null 2>&1 & echo $!; exec >&- 2>&-; wait"}) {
         SCOPED_TRACE(script);
-        const auto result = shell(script, {}, std::chrono::steady_clock::now() + 500ms);
+        const auto result = shell(script, std::chrono::steady_clock::now() + 500ms);
         EXPECT_TRUE(result.deadlinePassed);
         ASSERT_FALSE(result.output.trimmed().isEmpty());
         EXPECT_TRUE(processEnded(result.output.trimmed()));
     }
-    const auto inTime = shell("echo done; exit 4", {}, std::chrono::steady_clock::now() + 30s);
+    const auto inTime = shell("echo done; exit 4", std::chrono::steady_clock::now() + 30s);
     EXPECT_FALSE(inTime.deadlinePassed);
     EXPECT_EQ(inTime.exitStatus, 4);
     EXPECT_EQ(inTime.output, QStringLiteral("done\n"));
