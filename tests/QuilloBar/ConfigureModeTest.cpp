@@ -94,7 +94,6 @@ TEST_F(ConfigureModeTest, StoresTheConnectionWithAutomaticOffOrNothing) {
             "printer": "Office \u00B7 Laser", "automatic": true, "maxPages": 5, "unknown": [1]})",
          true, " tok-1 ", "https://news.example", "Office \u00B7 Laser"},
         {R"({"token": "tok-2"})", true, "tok-2", std::nullopt, std::nullopt},
-        {R"([{"token": "array-token"}])", true, {}, {}, {}},
         {R"({"token": ""})", true, {}, {}, {}},
         {R"({"token": 5, "printer": "Changed"})", true, {}, {}, {}},
         {R"({"token": "tok-4", "printer": "New"})", false, {}, {}, {}},

@@ -49,10 +49,10 @@ TEST(Launch, PlanFollowsArgumentsStoredStateAndTray) {
 // out of it, even without any D-Bus session.
 TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
     const QString folder = SingleInstance::defaultDirectory();
-    const QString socket = folder + QStringLiteral("/quillo-bar.socket");
     QProcess first;
     first.start(testing::buildRoot() + QStringLiteral("/bin/quillo-bar"), {});
-    ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(socket); }, 20000));
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QFileInfo::exists(folder + "/quillo-bar.socket"); }, 20000));
     EXPECT_EQ(QFileInfo(folder).permissions() & 0x77, 0); // nothing for group or others
     first.kill();
     first.waitForFinished();

@@ -7,10 +7,6 @@
 namespace quillo {
 namespace {
 
-QString text(std::string_view raw) {
-    return QString::fromLatin1(raw.data(), qsizetype(raw.size()));
-}
-
 // Each row writes one value over the rows before it, syncs, and reads through
 // a fresh store, as a later process does. Null and undefined remove the key,
 // which then reads as its default. Then a value reads the same in the process
@@ -43,10 +39,11 @@ TEST(Preferences, DerivedReadingsUseOnlyValuesTheyKnowAndReadsSurviveARestart) {
             ASSERT_TRUE(writer.sync());
         }
         const Preferences reader(path);
-        const QString reading = key == maxPages       ? QString::number(reader.effectivePageCount())
-                                : key == destination  ? text(rawValue(reader.destination()))
-                                : key == displayModel ? text(rawValue(reader.displayModel()))
-                                                      : reader.origin();
+        const QString reading =
+            key == maxPages       ? QString::number(reader.effectivePageCount())
+            : key == destination  ? QString::fromUtf8(rawValue(reader.destination()))
+            : key == displayModel ? QString::fromUtf8(rawValue(reader.displayModel()))
+                                  : reader.origin();
         EXPECT_EQ(reading, expected);
     }
 

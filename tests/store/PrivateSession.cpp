@@ -16,10 +16,9 @@ const QStringList folders{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE
 
 PrivateSession::PrivateSession(bool withKeyring) {
     for (const QString& folder : folders) {
-        QDir().mkpath(directory_.filePath(folder));
+        QDir().mkdir(directory_.filePath(folder),
+                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    QFile::setPermissions(directory_.filePath(QStringLiteral("XDG_RUNTIME_DIR")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // No service directories: nothing is started on demand, so a missing
     // keyring stays missing. dbus-monitor needs the eavesdropping rules.
     const QString configuration = directory_.filePath(QStringLiteral("bus.conf"));
