@@ -16,15 +16,43 @@ const QStringList folders{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE
 
 PrivateSession::PrivateSession(bool withKeyring) {
     for (const QString& folder : folders) {
-        QDir().mkpath(directory_.filePath(folder));
+        QDir().mkdir(directory_.filePath(folder),
+                     QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    QFile::setPermissions(directory_.filePath(QStringLiteral("XDG_RUNTIME_DIR")),
-                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ready_ = startBus() && (!withKeyring || startKeyring());
+    // No service directories: nothing is started on demand, so a missing
+    // keyring stays missing. dbus-monitor needs the eavesdropping rules.
+    const QString configuration = directory_.filePath(QStringLiteral("bus.conf"));
+    writeFile(configuration,
+              QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
+                             "<policy context=\"default\"><allow send_destination=\"*\" "
+                             "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
+                             "</policy></busconfig>\n")
+                  .arg(directory_.path())
+                  .toUtf8());
+    bus_.start(QStringLiteral("dbus-daemon"),
+               {"--nofork", "--print-address=1", "--config-file=" + configuration});
+    while (!bus_.canReadLine() && bus_.waitForReadyRead(10000)) {
+    }
+    address_ = QString::fromUtf8(bus_.readLine()).trimmed();
+    if (address_.isEmpty() || !withKeyring) {
+        ready_ = !address_.isEmpty();
+        return;
+    }
+    keyring_.setProcessEnvironment(environment());
+    keyring_.start(QStringLiteral("gnome-keyring-daemon"),
+                   {"--foreground", "--components=secrets", "--unlock"});
+    // The password of the login collection, read before the daemon starts serving.
+    keyring_.waitForStarted(10000);
+    keyring_.write("quillo-tests");
+    keyring_.waitForBytesWritten(10000);
+    keyring_.closeWriteChannel();
+    ready_ = runProgram(QStringLiteral("gdbus"),
+                        {"wait", "--session", "--timeout=10", "org.freedesktop.secrets"}, {},
+                        environment())
+                 .exitStatus == 0;
 }
 
 PrivateSession::~PrivateSession() {
-    freezeKeyring(false);
     for (QProcess* process : {&keyring_, &bus_}) {
         process->kill();
         process->waitForFinished();
@@ -44,48 +72,6 @@ QProcessEnvironment PrivateSession::environment() const {
         environment.insert(folder, directory_.filePath(folder));
     }
     return environment;
-}
-
-bool PrivateSession::startBus() {
-    // No service directories: nothing is started on demand, so a missing
-    // keyring stays missing. dbus-monitor needs the eavesdropping rules.
-    const QString configuration = directory_.filePath(QStringLiteral("bus.conf"));
-    writeFile(configuration,
-              QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                             "<policy context=\"default\"><allow send_destination=\"*\" "
-                             "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                             "</policy></busconfig>\n")
-                  .arg(directory_.path())
-                  .toUtf8());
-    bus_.start(QStringLiteral("dbus-daemon"),
-               {QStringLiteral("--nofork"), QStringLiteral("--print-address=1"),
-                QStringLiteral("--config-file=") + configuration});
-    while (!bus_.canReadLine()) {
-        if (!bus_.waitForReadyRead(10000)) {
-            return false;
-        }
-    }
-    address_ = QString::fromUtf8(bus_.readLine()).trimmed();
-    return !address_.isEmpty();
-}
-
-bool PrivateSession::startKeyring() {
-    keyring_.setProcessEnvironment(environment());
-    keyring_.start(QStringLiteral("gnome-keyring-daemon"),
-                   {QStringLiteral("--foreground"), QStringLiteral("--components=secrets"),
-                    QStringLiteral("--unlock")});
-    if (!keyring_.waitForStarted(10000)) {
-        return false;
-    }
-    // The password of the login collection, read before the daemon starts serving.
-    keyring_.write("quillo-tests");
-    keyring_.waitForBytesWritten(10000);
-    keyring_.closeWriteChannel();
-    return runProgram(QStringLiteral("gdbus"),
-                      {QStringLiteral("wait"), QStringLiteral("--session"),
-                       QStringLiteral("--timeout=10"), QStringLiteral("org.freedesktop.secrets")},
-                      {}, environment())
-               .exitStatus == 0;
 }
 
 } // namespace quillo::testing

@@ -13,8 +13,6 @@ class PrivateSession {
 public:
     explicit PrivateSession(bool withKeyring);
     ~PrivateSession();
-    PrivateSession(const PrivateSession&) = delete;
-    PrivateSession& operator=(const PrivateSession&) = delete;
 
     // True when the bus (and the keyring, if asked for) came up.
     [[nodiscard]] bool ready() const { return ready_; }
@@ -24,9 +22,6 @@ public:
     [[nodiscard]] QProcessEnvironment environment() const;
 
 private:
-    bool startBus();
-    bool startKeyring();
-
     QTemporaryDir directory_;
     QProcess bus_;
     QProcess keyring_;

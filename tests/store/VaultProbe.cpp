@@ -8,26 +8,24 @@
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 int main(int argc, char** argv) {
     if (argc < 3) {
         return 64;
     }
     const QString account = QString::fromUtf8(argv[2]);
-    if (std::string(argv[1]) == "save") {
-        const std::string value{std::istreambuf_iterator<char>(std::cin), {}};
-        try {
-            quillo::Vault::save(QString::fromStdString(value), account);
-        } catch (const quillo::VaultError& error) {
-            std::fprintf(stderr, "Could not save: %s\n", error.what());
-            return 1;
-        }
-        return 0;
+    if (std::string_view(argv[1]) != "save") {
+        const auto value = quillo::Vault::read(account, argc > 3);
+        std::fputs(value.value_or(QString()).toUtf8().constData(), stdout);
+        return value ? 0 : 2;
     }
-    const auto value = quillo::Vault::read(account, argc > 3);
-    if (!value) {
-        return 2;
+    try {
+        quillo::Vault::save(QString::fromStdString({std::istreambuf_iterator<char>(std::cin), {}}),
+                            account);
+    } catch (const quillo::VaultError& error) {
+        std::fprintf(stderr, "Could not save: %s\n", error.what());
+        return 1;
     }
-    std::fputs(value->toUtf8().constData(), stdout);
     return 0;
 }
