@@ -427,7 +427,7 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
 // Every refusal writes nothing, neither settings nor secrets; a save that
 // passes stores the secrets, the settings and the login item, then checks
 // once. Rows: one per way out of the save (the rules' own order is
-// SettingsRulesTest's).
+// SettingsTest's).
 TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
     const std::vector<std::tuple<QString, QString, bool, QStringList>> cases{
         {{}, SaveMessage::previewOnly, true, {"--preview-settings"}},

@@ -257,6 +257,7 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
 
 TEST_F(CompanionTool, RefusesUnusableCommandLinesWithItsUsage) {
     const QStringList cases[] = {
+        {},
         {"download"},
         {"download", "--max-pages", "5"},
         {"print", "--printer", "P", "--max-pages", "1", "--expected-issue", "../x",
