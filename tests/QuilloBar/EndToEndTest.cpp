@@ -72,9 +72,10 @@ protected:
             {{testing::usLetter, {}, {}, "0 g 72 500 468 220 re f % " + id.toStdString()}, {}});
         QJsonObject routes = service.issueRoutes(id, pdf, 2);
         if (stall) {
-            const QString path = stall == Step::check      ? latestPath
-                                 : stall == Step::download ? pdfPathOf(id)
-                                                           : hookPath;
+            const QString path = stall == Step::check ? latestPath
+                                 : stall == Step::download
+                                     ? "/api/v1/delivery/issues/" + id + ".pdf"
+                                     : hookPath;
             QJsonObject route = routes[path].toObject();
             route.insert("stall", stall == Step::download ? QJsonValue(pdf.size() / 2) : true);
             routes[path] = route;
@@ -84,22 +85,16 @@ protected:
         latestId = id;
     }
 
-    static QString pdfPathOf(const QString& id) { return "/api/v1/delivery/issues/" + id + ".pdf"; }
-
-    void startAgent(QProcess& agent) const {
-        agent.start(QStringLiteral(QUILLO_DELIVERING_AGENT), {});
-        ASSERT_TRUE(agent.waitForStarted());
-    }
-
     // One delivery through the agent, to its end: the status lines it showed.
-    QStringList deliver() {
+    // `meanwhile` acts on the running agent.
+    QStringList deliver(const std::function<void(QProcess&)>& meanwhile = {}) {
         QProcess agent;
-        startAgent(agent);
+        agent.start(QStringLiteral(QUILLO_DELIVERING_AGENT), {});
+        EXPECT_TRUE(agent.waitForStarted());
+        if (meanwhile) {
+            meanwhile(agent);
+        }
         EXPECT_TRUE(agent.waitForFinished(60000));
-        return lines(agent);
-    }
-
-    QStringList lines(QProcess& agent) {
         const QByteArray output = agent.readAllStandardOutput();
         outputs += output + agent.readAllStandardError();
         return QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts);
@@ -118,12 +113,6 @@ protected:
             }
         }
         return found;
-    }
-
-    static qint64 theTool() {
-        QList<qint64> found;
-        waitUntil([&found] { return (found = tools()).size() == 1; });
-        return found.value(0);
     }
 
     [[nodiscard]] QString feed() const {
@@ -257,25 +246,24 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
         ASSERT_EQ(deliver().last(), joined({sent, uploaded}));
         publish(id, testCase.step);
         cups.freeze(testCase.step == Step::record);
-        QProcess agent;
-        startAgent(agent);
-        waitUntil([&] { return reached(testCase.step); });
-        const qint64 tool = theTool();
-        const bool upload = testCase.step == Step::upload;
-        EXPECT_EQ(holds(readFile(QStringLiteral("/proc/%1/environ").arg(tool))),
-                  std::pair(!upload, upload));
-        for (const QString& file : {QStringLiteral("/proc/%1/cmdline").arg(tool),
-                                    QStringLiteral("/proc/%1/environ").arg(agent.processId()),
-                                    QStringLiteral("/proc/%1/cmdline").arg(agent.processId())}) {
-            EXPECT_EQ(holds(readFile(file)), std::pair(false, false)) << file.toStdString();
-        }
-        if (testCase.agentKilled) {
-            agent.kill();
-        } else {
-            ::kill(static_cast<pid_t>(tool), SIGKILL);
-        }
-        ASSERT_TRUE(agent.waitForFinished(30000));
-        EXPECT_EQ(lines(agent).value(1), testCase.faultLine);
+        const QStringList fault = deliver([&](QProcess& agent) {
+            waitUntil([&] { return reached(testCase.step); });
+            QList<qint64> found;
+            waitUntil([&found] { return (found = tools()).size() == 1; });
+            const QString tool = QStringLiteral("/proc/%1/").arg(found.value(0));
+            const QString self = QStringLiteral("/proc/%1/").arg(agent.processId());
+            const bool upload = testCase.step == Step::upload;
+            EXPECT_EQ(holds(readFile(tool + "environ")), std::pair(!upload, upload));
+            for (const QString& file : {tool + "cmdline", self + "environ", self + "cmdline"}) {
+                EXPECT_EQ(holds(readFile(file)), std::pair(false, false)) << file.toStdString();
+            }
+            if (testCase.agentKilled) {
+                agent.kill();
+            } else {
+                ::kill(static_cast<pid_t>(found.value(0)), SIGKILL);
+            }
+        });
+        EXPECT_EQ(fault.value(1), testCase.faultLine);
         // A tool whose agent died carries on once the far side does.
         service.release();
         cups.freeze(false);
@@ -320,18 +308,13 @@ TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
     const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
     const QString three =
         accent + flag + QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
-    const QString tooLarge = "Issue big is larger than 50 MiB; nothing was kept";
-    const QJsonObject big{{"json", QJsonObject{{"state", "ready"},
-                                               {"issue", "big"},
-                                               {"pdf", "/big.pdf"},
-                                               {"sha256", QString(64, u'0')},
-                                               {"pages", 1}}}};
+    // An issue of 200 MiB without a length.
+    QJsonObject big = service.issueRoutes("big", "%PDF", 1);
+    big["/api/v1/delivery/issues/big.pdf"] = QJsonObject{{"zeros", 200 << 20}, {"length", false}};
     // A service route, or a stand-in for the tool (a shell script); the line.
     const std::vector<std::tuple<QJsonObject, QByteArray, QString>> cases{
         {{{latestPath, QJsonObject{{"stall", true}}}}, {}, toolTimeoutMessage},
-        {{{latestPath, big}, {"/big.pdf", QJsonObject{{"zeros", 200 << 20}, {"length", false}}}},
-         {},
-         tooLarge},
+        {big, {}, "Issue big is larger than 50 MiB; nothing was kept"},
         {{},
          "yes '" + three.toUtf8() + "' | tr -d '\\n' | head -c 100000000; exit 1",
          three.repeated(128) + accent + flag},
