@@ -26,11 +26,8 @@ NewspaperService::NewspaperService() {
 }
 
 NewspaperService::~NewspaperService() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) {
-        process_.kill();
-        process_.waitForFinished();
-    }
+    process_.kill();
+    process_.waitForFinished();
 }
 
 QString NewspaperService::origin() const {
