@@ -11,12 +11,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-CommandResult shell(const char* script,
-                    std::optional<std::chrono::steady_clock::time_point> deadline = {}) {
-    return command(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QString::fromUtf8(script)},
-                   std::nullopt, deadline);
-}
-
 // Both streams arrive in one text; how the child ended, or why it never
 // started, is its status.
 TEST(Command, CollectsBothStreamsInArrivalOrderAndHowTheChildEnded) {
@@ -52,8 +46,9 @@ TEST(Command, CollectsBothStreamsInArrivalOrderAndHowTheChildEnded) {
 // a status nobody saw is not a success, with or without a deadline.
 TEST(Command, UnknownExitStatusIsAFailure) {
     const auto previous = std::signal(SIGCHLD, SIG_IGN);
-    const auto plain = shell("echo sent");
-    const auto bounded = shell("echo sent", std::chrono::steady_clock::now() + 30s);
+    const auto plain = command("/bin/sh", {"-c", "echo sent"});
+    const auto bounded = command("/bin/sh", {"-c", "echo sent"}, std::nullopt,
+                                 std::chrono::steady_clock::now() + 30s);
     std::signal(SIGCHLD, previous);
     for (const auto& result : {plain, bounded}) {
         EXPECT_EQ(std::tuple(result.exitStatus, result.output, result.deadlinePassed),
@@ -79,7 +74,8 @@ TEST(Command, DeadlineKillsTheWholeProcessGroup) {
     for (const char* script : {"sleep 60 & echo $!; wait", "sleep 60 & echo $!",
                                "sleep 60 >/dev/null 2>&1 & echo $!; exec >&- 2>&-; wait"}) {
         SCOPED_TRACE(script);
-        const auto result = shell(script, std::chrono::steady_clock::now() + 500ms);
+        const auto result = command("/bin/sh", {"-c", script}, std::nullopt,
+                                    std::chrono::steady_clock::now() + 500ms);
         EXPECT_TRUE(result.deadlinePassed);
         ASSERT_FALSE(result.output.trimmed().isEmpty());
         EXPECT_TRUE(processEnded(result.output.trimmed()));

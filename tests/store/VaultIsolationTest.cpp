@@ -82,9 +82,9 @@ TEST(VaultIsolation, KeyringTestsStayInTheirSessionSaveReplacesAndLockedKeyringR
     }
     const qsizetype silentEnd = traffic.indexOf("member=ReadDone");
     ASSERT_GT(silentEnd, 0);
-    const QByteArray silent = traffic.left(silentEnd);
-    EXPECT_FALSE(silent.contains("member=Unlock") || silent.contains("member=Prompt"));
-    EXPECT_TRUE(traffic.mid(silentEnd).contains("member=Unlock"));
+    // The first unlock, and any prompt, belong to the interactive read.
+    EXPECT_GT(traffic.indexOf("member=Unlock"), silentEnd);
+    EXPECT_FALSE(traffic.left(silentEnd).contains("member=Prompt"));
 
     // Saving, over an item or as a new one, needs the collection unlocked too.
     const ProcessOutcome replaced = probe(environment, saveItem);
