@@ -15,13 +15,11 @@ NewspaperService::NewspaperService() {
     process_.start(QStringLiteral("/usr/bin/python3"),
                    {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/newspaper_service.py"),
                     directory_.path()});
-    QFile port(directory_.filePath(QStringLiteral("port")));
-    for (int attempt = 0; attempt < 200 && process_.state() != QProcess::NotRunning; ++attempt) {
-        if (port.open(QIODevice::ReadOnly)) {
-            port_ = port.readAll().trimmed().toInt();
-            return;
-        }
+    // The service renames the port file into place once it listens.
+    for (int attempt = 0; attempt < 200 && port_ == 0 && process_.state() != QProcess::NotRunning;
+         ++attempt) {
         QThread::msleep(25);
+        port_ = readFile(directory_.filePath(QStringLiteral("port"))).trimmed().toInt();
     }
 }
 
