@@ -58,9 +58,7 @@ TEST(RenderMode, RejectsBadRequestsOnOneLineAndRendersAGoodOneQuietly) {
         EXPECT_EQ(outcome.standardError, error);
         EXPECT_EQ(testing::readFile(output) == "earlier frame", !error.isEmpty());
     }
-    const auto frame = testing::readPngFrame(output);
-    ASSERT_TRUE(frame.has_value());
-    EXPECT_EQ(frame->image.width(), 800);
+    EXPECT_EQ(testing::readPngFrame(output).value().image.width(), 800);
     const QStringList logs = QDir(directory.path()).entryList({QStringLiteral("ld.*")});
     ASSERT_EQ(logs.size(), qsizetype(cases.size()));
     QByteArray loaded;

@@ -14,27 +14,25 @@ namespace {
 const QString origin = QStringLiteral("https://news.example");
 const QString key = QStringLiteral("secret-key");
 
-TEST(IssueCache, FeedKeyHashesTheOriginWithoutSurroundingSlashesAndTheKey) {
+// The feed folder is named by the origin without surrounding slashes and the
+// key. Paths that leave the feed folder, name a folder or are not a string are
+// the fuzz replay's (latest_pointer), which holds every answer to that promise.
+TEST(IssueCache, FeedKeyHashesOriginAndKeyAndOnlyAnExistingPdfInTheFeedIsOffered) {
     // printf 'https://news.example\nsecret-key' | sha256sum
     const QString expected =
         QStringLiteral("8405bd2e2048359860f5d924f30b2b7ef527332d86717b75f96ae6def7d7327e");
     EXPECT_EQ(feedKey(origin, key), expected);
     EXPECT_EQ(feedKey(QStringLiteral("//https://news.example///"), key), expected);
     EXPECT_NE(feedKey(origin + QStringLiteral(" "), key), expected);
-}
 
-// Paths that leave the feed folder, name a folder or are not a string are
-// the fuzz replay's (latest_pointer), which holds every answer to that promise.
-TEST(IssueCache, AcceptsOnlyAnExistingPdfDirectlyInTheFeedDirectory) {
     QTemporaryDir home;
     const QString feed = feedDirectory(home.path(), origin, key);
     const QString sibling = feedDirectory(home.path(), origin, QStringLiteral("other"));
     QDir().mkpath(feed);
     QDir().mkpath(sibling);
     const QString pdf = feed + QStringLiteral("/issue-12.pdf");
-    for (const QString& path : {pdf, sibling + QStringLiteral("/issue-12.pdf")}) {
-        testing::writeFile(path, "%PDF");
-    }
+    testing::writeFile(pdf, "%PDF");
+    testing::writeFile(sibling + QStringLiteral("/issue-12.pdf"), "%PDF");
     const auto pointer = [](const QString& path) {
         return R"({"issue":"12","pdf":")" + path.toUtf8() + "\"}";
     };

@@ -11,9 +11,6 @@
 #include <string_view>
 
 int main(int argc, char** argv) {
-    if (argc < 3) {
-        return 64;
-    }
     const QString account = QString::fromUtf8(argv[2]);
     if (std::string_view(argv[1]) != "save") {
         const auto value = quillo::Vault::read(account, argc > 3);

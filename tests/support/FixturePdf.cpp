@@ -25,15 +25,10 @@ std::string box(const PdfBox& values) {
 
 QByteArray fixturePdf(const std::vector<FixturePage>& pages) {
     // Objects: 1 catalog, 2 page tree, then a page and its content per page.
-    std::vector<std::string> objects;
-    objects.emplace_back("<< /Type /Catalog /Pages 2 0 R >>");
+    std::vector<std::string> objects{"<< /Type /Catalog /Pages 2 0 R >>", {}};
     std::string kids;
     for (std::size_t index = 0; index < pages.size(); ++index) {
         kids += std::to_string(3 + 2 * index) + " 0 R ";
-    }
-    objects.push_back("<< /Type /Pages /Kids [" + kids + "] /Count " +
-                      std::to_string(pages.size()) + " >>");
-    for (std::size_t index = 0; index < pages.size(); ++index) {
         const FixturePage& page = pages[index];
         std::string dictionary = "<< /Type /Page /Parent 2 0 R /MediaBox " + box(page.mediaBox);
         if (page.cropBox) {
@@ -47,14 +42,13 @@ QByteArray fixturePdf(const std::vector<FixturePage>& pages) {
         objects.push_back("<< /Length " + std::to_string(page.content.size()) + " >>\nstream\n" +
                           page.content + "\nendstream");
     }
-
+    objects[1] =
+        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages.size()) + " >>";
     return QByteArray::fromStdString(assemblePdf(objects));
 }
 
 QByteArray grayLetterPdf(int gray) {
-    FixturePage page;
-    page.content = number(gray / 255.0) + " g 0 0 612 792 re f";
-    return fixturePdf({page});
+    return fixturePdf({{.content = number(gray / 255.0) + " g 0 0 612 792 re f"}});
 }
 
 void writeFile(const QString& path, const QByteArray& bytes) {

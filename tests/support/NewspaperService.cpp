@@ -15,22 +15,17 @@ NewspaperService::NewspaperService() {
     process_.start(QStringLiteral("/usr/bin/python3"),
                    {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/newspaper_service.py"),
                     directory_.path()});
-    QFile port(directory_.filePath(QStringLiteral("port")));
-    for (int attempt = 0; attempt < 200 && process_.state() != QProcess::NotRunning; ++attempt) {
-        if (port.open(QIODevice::ReadOnly)) {
-            port_ = port.readAll().trimmed().toInt();
-            return;
-        }
+    // The service renames the port file into place once it listens.
+    for (int attempt = 0; attempt < 200 && port_ == 0 && process_.state() != QProcess::NotRunning;
+         ++attempt) {
         QThread::msleep(25);
+        port_ = readFile(directory_.filePath(QStringLiteral("port"))).trimmed().toInt();
     }
 }
 
 NewspaperService::~NewspaperService() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) {
-        process_.kill();
-        process_.waitForFinished();
-    }
+    process_.kill();
+    process_.waitForFinished();
 }
 
 QString NewspaperService::origin() const {

@@ -38,13 +38,11 @@ QStringList PrivateCups::filteredJobs(qsizetype count) const {
         return QString::fromUtf8(readFile(directory_.filePath(QStringLiteral("jobs/jobs.log"))))
             .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     };
-    for (int attempt = 0; attempt < 200 && lines().size() < count; ++attempt) {
-        QThread::msleep(50);
-    }
-    // The device is written after the filter started: wait for the job to end.
+    // The device is written after the filter started: wait for the job to end too.
     for (int attempt = 0;
-         attempt < 200 &&
-         !run(QStringLiteral("lpstat"), {QStringLiteral("-o"), queue()}, server_).isEmpty();
+         attempt < 400 &&
+         (lines().size() < count ||
+          !run(QStringLiteral("lpstat"), {QStringLiteral("-o"), queue()}, server_).isEmpty());
          ++attempt) {
         QThread::msleep(50);
     }

@@ -9,9 +9,6 @@ ProcessOutcome runProgram(const QString& program, const QStringList& arguments,
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(program, arguments);
-    if (!process.waitForStarted(10000)) {
-        return {};
-    }
     process.write(standardInput);
     process.closeWriteChannel();
     if (!process.waitForFinished(60000)) {
