@@ -359,7 +359,6 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
         cases{
             {"printer", std::nullopt, 2, hook, true, {}},
             {"printer", printer, 0, std::nullopt, false, office.arg(3)},
-            {"display", printer, 2, std::nullopt, true, {}},
             {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
         };
     for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {

@@ -100,18 +100,15 @@ TEST(StatusMenu, ItemsAndTheirStatesFollowTheState) {
         {{a89 + flag + flag, false, false, true}, a89 + flag, true, false},
         {{"A & B\tC\r\nD", false, true, true}, "A && B C  D", true, true},
     };
-    const auto off = [](bool enabled) { return QString(enabled ? "" : " (off)"); };
+    // The items around them are the tray shell's to read end to end.
     StatusMenu menu;
     for (const auto& [state, title, read, sync] : cases) {
         SCOPED_TRACE(state.status.toStdString());
         menu.show(state);
-        QStringList items;
-        for (const QAction* action : menu.menu()->actions()) {
-            items.append((action->isSeparator() ? "-" : action->text()) + off(action->isEnabled()));
-        }
-        EXPECT_EQ(items, QStringList({title + " (off)", "-", "Read latest issue" + off(read),
-                                      "Sync now\u2026" + off(sync), "-", "Settings\u2026",
-                                      "Open Quillo", "-", "Quit Quillo"}));
+        const QList<QAction*> items = menu.menu()->actions();
+        EXPECT_EQ(std::tuple(items[0]->text(), items[0]->isEnabled(), items[2]->isEnabled(),
+                             items[3]->isEnabled()),
+                  std::tuple(title, false, read, sync));
     }
 }
 
