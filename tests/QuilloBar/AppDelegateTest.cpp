@@ -79,14 +79,13 @@ exit "$(cat "$state/$1.status" 2>/dev/null || echo 0)"
 
 // Replaces what the test session's keyring holds for the two accounts.
 void storeSecrets(const std::optional<QString>& token, const std::optional<QString>& webhook) {
-    const QString service = QString::fromUtf8(vaultService.data(), vaultService.size());
-    for (const auto& [account, value] : {std::pair{QString(SecretAccount::printToken), token},
-                                         std::pair{QString(SecretAccount::einkWebhook), webhook}}) {
-        testing::runProgram(QStringLiteral("secret-tool"),
-                            {"clear", "service", service, "account", account}, {});
-        if (value) {
-            Vault::save(*value, account);
-        }
+    testing::runProgram(QStringLiteral("secret-tool"),
+                        {"clear", "service", QString::fromUtf8(vaultService.data())}, {});
+    if (token) {
+        Vault::save(*token, SecretAccount::printToken);
+    }
+    if (webhook) {
+        Vault::save(*webhook, SecretAccount::einkWebhook);
     }
 }
 
