@@ -20,9 +20,9 @@ namespace {
 
 bool liesInside(const std::filesystem::path& folder, const char* path) {
     std::error_code error;
-    const auto real = path != nullptr ? std::filesystem::weakly_canonical(path, error) : "";
-    const auto relative = real.lexically_relative(folder);
-    return !error && !real.empty() && !relative.empty() && *relative.begin() != "..";
+    const auto relative = std::filesystem::weakly_canonical(path != nullptr ? path : "", error)
+                              .lexically_relative(folder);
+    return !error && !relative.empty() && *relative.begin() != "..";
 }
 
 // Why this process is not in the private session that scripts/test.sh makes,
@@ -94,7 +94,6 @@ TEST_F(ConfigureModeTest, StoresTheConnectionWithAutomaticOffOrNothing) {
             "printer": "Office \u00B7 Laser", "automatic": true, "maxPages": 5, "unknown": [1]})",
          true, " tok-1 ", "https://news.example", "Office \u00B7 Laser"},
         {R"({"token": "tok-2"})", true, "tok-2", std::nullopt, std::nullopt},
-        {R"({"token": ""})", true, {}, {}, {}},
         {R"({"token": 5, "printer": "Changed"})", true, {}, {}, {}},
         {R"({"token": "tok-4", "printer": "New"})", false, {}, {}, {}},
     };
