@@ -85,8 +85,7 @@ TEST_F(ConfigureModeTest, StoresTheConnectionWithAutomaticOffOrNothing) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
     QProcessEnvironment noBus = environment;
-    noBus.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
-                 QStringLiteral("unix:path=/nonexistent/quillo-test-bus"));
+    noBus.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
     const QStringList mode{QStringLiteral("--configure-stdin")};
     // Request, bus reachable; the key, origin and printer stored (no key: refused).
     const std::vector<std::tuple<QByteArray, bool, Stored, Stored, Stored>> cases{
@@ -103,10 +102,9 @@ TEST_F(ConfigureModeTest, StoresTheConnectionWithAutomaticOffOrNothing) {
         Vault::save(kept, SecretAccount::printToken);
         const auto outcome = testing::runQuilloBar(mode, request, reachable ? environment : noBus);
         EXPECT_EQ(outcome.exitStatus, token ? 0 : 1);
-        EXPECT_EQ(outcome.standardOutput,
-                  token ? "Printer connection saved privately. Automatic printing remains off.\n"
-                        : "");
-        EXPECT_EQ(outcome.standardError, token ? "" : "Could not configure Quillo.\n");
+        EXPECT_EQ(outcome.standardOutput + '|' + outcome.standardError, // output | errors
+                  token ? "Printer connection saved privately. Automatic printing remains off.\n|"
+                        : "|Could not configure Quillo.\n");
         EXPECT_EQ(Vault::read(SecretAccount::printToken, false), token.value_or(kept));
         if (!token) {
             EXPECT_EQ(testing::readFile(storePath), earlier);

@@ -77,9 +77,8 @@ protected:
 
     // Serves `pdf` as the latest issue `id`. `answer` (JSON) is merged into
     // the service's answer, or replaces the response when it has a "status" or
-    // "body"; `pdfRoute` (JSON) replaces the PDF's response.
-    void publish(const QString& id, const QByteArray& pdf, int pages, const QString& answer = {},
-                 const QString& pdfRoute = {}) {
+    // "body".
+    void publish(const QString& id, const QByteArray& pdf, int pages, const QString& answer = {}) {
         QJsonObject routes = service.issueRoutes(id, pdf, pages);
         QVariantMap ready =
             routes[testing::latestPath].toObject()["json"].toObject().toVariantMap();
@@ -88,16 +87,21 @@ protected:
         const bool replaced = changes.contains("status") || changes.contains("body");
         routes[testing::latestPath] =
             replaced ? changes : QJsonObject{{"json", QJsonObject::fromVariantMap(ready)}};
-        if (!pdfRoute.isEmpty()) {
-            routes[ready["pdf"].toString()] = QJsonDocument::fromJson(pdfRoute.toUtf8()).object();
-        }
         service.script({{"token", token}, {"routes", routes}});
     }
 };
 
-// Each issue is checked before it is kept, and the three newest stay; a check
-// that finds no issue, or fails, leaves the cache as it was.
+// A command line it cannot use only shows the usage. Each issue is checked
+// before it is kept, and the three newest stay; a check that finds no issue,
+// or fails, leaves the cache as it was.
 TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFailure) {
+    const QStringList unusable[] = {{}, {"download"}, {"download", "--max-pages", "5"}};
+    for (const QStringList& arguments : unusable) {
+        const auto outcome = tool(arguments);
+        EXPECT_EQ(outcome.exitStatus, 2) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(outcome.standardError.contains("\nusage: quillo-print download --max-pages N"));
+    }
+    EXPECT_TRUE(service.requests().isEmpty());
     for (int number = 1; number <= 4; ++number) {
         const QString id = QStringLiteral("issue-%1").arg(number);
         const QString cached = feed + '/' + id + ".pdf";
@@ -113,7 +117,6 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFa
             ASSERT_EQ(sent.size(), requests);
             EXPECT_EQ(sent[0]["path"], "/api/v1/delivery/latest?max_pages=2");
             EXPECT_EQ(sent[0]["authorization"], "Bearer " + token);
-            EXPECT_EQ(sent[0]["user_agent"], "quillo-print/0.1.0");
         }
         EXPECT_EQ(readFile(cached), pdf);
         for (const QString& path : {feed, cached, feed + "/latest.json"}) {
@@ -132,24 +135,24 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFa
 
     const QByteArray good = issuePdf(1);
     const QByteArray damaged = QByteArray(good).insert(15, "% shifted offsets\n");
-    const std::tuple<QByteArray, const char*, const char*, const char*, int, const char*> rows[] = {
-        {good, "", R"({"state":"waiting"})", "", 0, R"({"state":"waiting"})"},
-        {good, "QUILLO_PRINT_TOKEN=other", "", "", 1, "did not accept the delivery key; get a new"},
-        {good, "QUILLO_PRINT_TOKEN=", "", "", 1, "No delivery key"},
-        {good, "QUILLO_URL=http://127.0.0.1:1", "", "", 1, "must use HTTPS"},
-        {good, "QUILLO_URL=https://127.0.0.1:1", "", "", 1, "Could not connect to the service"},
-        {good, "", R"({"status":503})", "", 1, "HTTP 503; the next check tries again"},
-        {good, "", R"({"status":302,"location":"/x"})", "", 1, "(a redirect)"},
-        {good, "", R"({"body":"{\"state\""})", "", 1, "not a JSON object"},
-        {good, "", "", R"({"body":"other bytes"})", 1, "does not match its SHA-256"},
-        {damaged, "", "", "", 1, "not a PDF that opens without repair"},
-        {issuePdf(5), "", "", "", 1, "has 5 pages; an issue has 1 to 4"},
-        {issuePdf(1, {0, 0, 595, 842}), "", "", "", 1, "Page 1 of issue second is not US Letter"},
-        {issuePdf(2), "", "", "", 1, "has 2 pages, not the 1 the service announced"},
+    const std::tuple<QByteArray, const char*, QString, int, const char*> rows[] = {
+        {good, "", R"({"state":"waiting"})", 0, R"({"state":"waiting"})"},
+        {good, "QUILLO_PRINT_TOKEN=other", "", 1, "did not accept the delivery key; get a new"},
+        {good, "QUILLO_PRINT_TOKEN=", "", 1, "No delivery key"},
+        {good, "QUILLO_URL=http://127.0.0.1:1", "", 1, "must use HTTPS"},
+        {good, "QUILLO_URL=https://127.0.0.1:1", "", 1, "Could not connect to the service"},
+        {good, "", R"({"status":503})", 1, "HTTP 503; the next check tries again"},
+        {good, "", R"({"status":302,"location":"/x"})", 1, "(a redirect)"},
+        {good, "", R"({"body":"{\"state\""})", 1, "not a JSON object"},
+        {good, "", "{\"sha256\":\"" + QString(64, 'a') + "\"}", 1, "does not match its SHA-256"},
+        {damaged, "", "", 1, "not a PDF that opens without repair"},
+        {issuePdf(5), "", "", 1, "has 5 pages; an issue has 1 to 4"},
+        {issuePdf(1, {0, 0, 595, 842}), "", "", 1, "Page 1 of issue second is not US Letter"},
+        {issuePdf(2), "", "", 1, "has 2 pages, not the 1 the service announced"},
     };
-    for (const auto& [pdf, variable, answer, pdfRoute, exitStatus, message] : rows) {
+    for (const auto& [pdf, variable, answer, exitStatus, message] : rows) {
         SCOPED_TRACE(message);
-        publish("second", pdf, 1, answer, pdfRoute);
+        publish("second", pdf, 1, answer);
         const auto outcome = tool({"download", "--max-pages", "2"}, variable);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_TRUE(outcome.standardOutput.contains(message)) << outcome.standardOutput.data();
@@ -239,28 +242,15 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
         }
         EXPECT_EQ(uploads.join(' '), local(paths));
     }
-}
-
-TEST_F(CompanionTool, RefusesUnusableCommandLinesWithItsUsage) {
-    const QStringList cases[] = {{}, {"download"}, {"download", "--max-pages", "5"}};
-    for (const QStringList& arguments : cases) {
-        const auto outcome = tool(arguments);
-        EXPECT_EQ(outcome.exitStatus, 2) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(outcome.standardError.contains("\nusage: quillo-print download --max-pages N"));
-    }
-    EXPECT_TRUE(service.requests().isEmpty());
-}
-
-// The same host, or TRMNL's own two domains from anywhere; never plain HTTP,
-// a look-alike host or credentials in the address.
-TEST(CompanionRedirectRule, AllowsTheSameHostAndTheTwoTrmnlDomains) {
-    const std::tuple<const char*, const char*, bool> cases[] = {
+    // TRMNL's own two domains may be reached from anywhere; never plain HTTP, a
+    // look-alike host or credentials in the address.
+    const std::tuple<const char*, const char*, bool> rules[] = {
         {"https://hooks.example/a", "https://www.TRMNL.com/a", true},
         {"https://usetrmnl.com/a", "http://trmnl.com/a", false},
         {"https://usetrmnl.com/a", "https://trmnl.com.evil.example/a", false},
         {"https://usetrmnl.com/a", "https://user:pw@trmnl.com/a", false},
     };
-    for (const auto& [from, to, allowed] : cases) {
+    for (const auto& [from, to, allowed] : rules) {
         EXPECT_EQ(companion::mayFollowWebhookRedirect(from, to), allowed) << from << " -> " << to;
     }
 }
