@@ -232,7 +232,8 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
                                   wide ? QString() : variable);
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_TRUE(outcome.standardOutput.contains(output)) << outcome.standardOutput.data();
-        // Each request carries the frame, so a redirect kept the POST, to this host.
+        // Each request goes to this host with the frame as its body, which a
+        // redirect that turned the POST into a GET would have dropped.
         QStringList uploads;
         for (const auto& request : service.requests()) {
             EXPECT_EQ(request["host"], local("127.0.0.1:PORT"));

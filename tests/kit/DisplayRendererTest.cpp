@@ -49,7 +49,7 @@ FixturePage pageWith(testing::PdfBox mediaBox, std::optional<int> rotate = std::
     return {mediaBox, std::nullopt, rotate, "0 g 0 0 612 792 re f"};
 }
 
-// An earlier frame, readable by everyone, is replaced by a 0600 frame or
+// An earlier frame, readable by everyone, is replaced by one others cannot read or
 // survives a rejection as it was; no temporary file is ever left behind.
 TEST_F(DisplayRendererTest, AcceptsOnlyIssuesOfOneToFourUnrotatedLetterPages) {
     const FixturePage letter = pageWith(usLetter);
