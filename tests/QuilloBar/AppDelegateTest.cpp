@@ -56,13 +56,13 @@ printf '%s\n' "$@" >"$state/$1.args"
 env | grep -E '^QUILLO_(URL|PRINT_TOKEN|EINK_WEBHOOK)=' | sort >"$state/$1.env"
 printf '%s\n' "$1" >>"$state/calls"
 [ -e "$state/$1.hold" ] && while [ ! -e "$state/released" ]; do sleep 0.02; done
-cat "$state/$1.out" 2>/dev/null
-exit "$(cat "$state/$1.status" 2>/dev/null || echo 0)"
+[ -e "$state/$1.out" ] && { read -r status; cat; } <"$state/$1.out"
+exit "${status:-0}"
 )sh");
     }
+    // The exit status goes first, on a line of its own.
     void answer(const QString& step, const QByteArray& output, int exitStatus = 0) const {
-        testing::writeFile(state(step + ".out"), output);
-        testing::writeFile(state(step + ".status"), QByteArray::number(exitStatus));
+        testing::writeFile(state(step + ".out"), QByteArray::number(exitStatus) + '\n' + output);
     }
     void hold(const QString& step) const { testing::writeFile(state(step + ".hold"), {}); }
     void release() const { testing::writeFile(state("released"), {}); }

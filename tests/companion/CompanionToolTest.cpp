@@ -8,7 +8,6 @@
 
 #include <QDirIterator>
 #include <QJsonDocument>
-#include <QMap>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
