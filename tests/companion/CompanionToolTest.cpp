@@ -6,7 +6,6 @@
 #include "tests/support/PrivateCups.h"
 #include "tests/support/QuilloBarProcess.h"
 
-#include <QDirIterator>
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
@@ -40,16 +39,6 @@ protected:
                           "\nCUPS_SERVER=" + home.filePath("no-cups.sock");
 
     void SetUp() override { ASSERT_TRUE(service.ready()); }
-
-    // No file the tool wrote holds a secret.
-    void TearDown() override {
-        QDirIterator files(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            const QByteArray bytes = readFile(files.next());
-            EXPECT_FALSE(bytes.contains(token.toUtf8()) || bytes.contains(plugin.toUtf8()))
-                << files.filePath().toStdString();
-        }
-    }
 
     // The service's address with "PORT" and "HOOK" (the webhook's path) filled in.
     [[nodiscard]] QString local(QString text) const {
