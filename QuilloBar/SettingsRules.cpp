@@ -1,11 +1,13 @@
 #include "QuilloBar/SettingsRules.h"
 
 #include "QuilloBar/UserText.h"
+#include "kit/FeedKey.h"
 #include "store/Preferences.h"
 
 #include <QUrl>
 #include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace quillo {
 namespace {
@@ -53,14 +55,11 @@ std::optional<QString> normalizedOrigin(const QString& text) {
     return withoutSurroundingSlashes(url.toString(QUrl::FullyEncoded));
 }
 
-QString withoutSurroundingSlashes(QString text) {
-    while (text.endsWith(u'/')) {
-        text.chop(1);
-    }
-    while (text.startsWith(u'/')) {
-        text.remove(0, 1);
-    }
-    return text;
+QString withoutSurroundingSlashes(const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    const std::string_view stripped = withoutSurroundingSlashes(
+        std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+    return QString::fromUtf8(stripped.data(), static_cast<qsizetype>(stripped.size()));
 }
 
 bool isTrmnlWebhook(const QString& address) {

@@ -65,8 +65,9 @@ std::variant<ValidatedSave, SaveRefusal> checkSave(const SaveInput& input);
 std::optional<QString> normalizedOrigin(const QString& text);
 
 // The text without its leading and trailing "/", as an origin is stored by
-// the settings window (configure mode stores it as given).
-QString withoutSurroundingSlashes(QString text);
+// the settings window (configure mode stores it as given) and as the feed key
+// reads it: the same rule, kit/FeedKey.h's.
+QString withoutSurroundingSlashes(const QString& text);
 
 // An HTTPS address of TRMNL's image webhook API.
 bool isTrmnlWebhook(const QString& address);

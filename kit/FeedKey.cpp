@@ -4,10 +4,15 @@
 
 namespace quillo {
 
+std::string_view withoutSurroundingSlashes(std::string_view text) {
+    const auto start = text.find_first_not_of('/');
+    return start == std::string_view::npos
+               ? std::string_view()
+               : text.substr(start, text.find_last_not_of('/') + 1 - start);
+}
+
 std::string feedKey(std::string_view origin, std::string_view deliveryKey) {
-    const auto start = origin.find_first_not_of('/');
-    origin = start == std::string_view::npos ? std::string_view() : origin.substr(start);
-    origin = origin.substr(0, origin.find_last_not_of('/') + 1);
+    origin = withoutSurroundingSlashes(origin);
     std::string material;
     material.reserve(origin.size() + 1 + deliveryKey.size());
     material.append(origin).append(1, '\n').append(deliveryKey);

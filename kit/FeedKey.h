@@ -8,8 +8,12 @@
 
 namespace quillo {
 
-// Lowercase hex SHA-256 of the origin without its leading and trailing "/"
-// (white space is kept), a line feed, and the delivery key, all UTF-8.
+// The text without its leading and trailing "/" (white space is kept): an
+// origin as the feed key and the settings window take it.
+std::string_view withoutSurroundingSlashes(std::string_view text);
+
+// Lowercase hex SHA-256 of the origin without its surrounding slashes, a line
+// feed, and the delivery key, all UTF-8.
 std::string feedKey(std::string_view origin, std::string_view deliveryKey);
 
 } // namespace quillo
