@@ -53,12 +53,14 @@ AppDelegate::Setup productionSetup() {
     return {InstallTree::root(), QString(), QCoreApplication::arguments(), toolStepTimeLimit};
 }
 
+QString executableIn(const std::filesystem::path& root) {
+    return QString::fromStdString((root / InstallTree::executable).string());
+}
+
 // An executable that cannot be read identifies no build, and neither does a
 // digest that failed: both leave the fingerprint empty, which is never authorized.
 QString fingerprintOf(const std::filesystem::path& root) {
-    if (root.empty() ||
-        !QFileInfo(QString::fromStdString((root / InstallTree::executable).string()))
-             .isReadable()) {
+    if (root.empty() || !QFileInfo(executableIn(root)).isReadable()) {
         return {};
     }
     return buildFingerprint(root);
@@ -407,8 +409,7 @@ void AppDelegate::syncNow() {
         }
         paragraphs.append(QStringLiteral("Print one copy to %1, up to %2 US Letter pages. "
                                          "Previously printed issues are not printed twice.")
-                              .arg(printer)
-                              .arg(defaults_->effectivePageCount()));
+                              .arg(printer, QString::number(defaults_->effectivePageCount())));
     }
     if (displays(destination)) {
         if (!unlockedWebhook_) {
@@ -579,13 +580,7 @@ void AppDelegate::saveSettings() {
     }
 
     try {
-        const bool enabled = loginItem_.isEnabled();
-        if (form_.launchAtLogin() && !enabled) {
-            loginItem_.registerItem(
-                QString::fromStdString((installRoot_ / InstallTree::executable).string()));
-        } else if (!form_.launchAtLogin() && enabled) {
-            loginItem_.unregisterItem();
-        }
+        loginItem_.setEnabled(form_.launchAtLogin(), executableIn(installRoot_));
     } catch (const LoginItemError& error) {
         failSave(couldNotSave(error.description()));
         return;
@@ -611,7 +606,7 @@ void AppDelegate::fillForm() {
     form_.setNeedsUnlock(!unlockedToken_ && keySaved);
     form_.setWebhookSaved(unlockedWebhook_.has_value());
     form_.setAutomatic(defaults_->boolean(PreferenceKey::automatic));
-    form_.setLaunchAtLogin(loginItem_.isEnabled());
+    form_.setLaunchAtLogin(loginItem_.isEnabled(executableIn(installRoot_)));
     form_.setOrigin(defaults_->origin());
     form_.setStatus(status_);
     form_.setConnected(unlockedToken_.has_value());

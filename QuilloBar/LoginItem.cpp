@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <optional>
 #include <utility>
 
 namespace quillo {
@@ -68,12 +69,13 @@ QString LoginItem::entryPath() const {
     return directory_ + u'/' + entryName;
 }
 
-bool LoginItem::isEnabled() const {
+std::optional<QString> LoginItem::activeCommand() const {
     QFile file(entryPath());
     if (!file.open(QIODevice::ReadOnly)) {
-        return false;
+        return std::nullopt;
     }
     bool inMainGroup = false;
+    QString exec;
     while (!file.atEnd()) {
         const QString line = QString::fromUtf8(file.readLine()).trimmed();
         if (line.startsWith(u'[')) {
@@ -88,10 +90,26 @@ bool LoginItem::isEnabled() const {
         const QString value = line.sliced(equals + 1).trimmed();
         if ((key == u"Hidden" && value == u"true") ||
             (key == u"X-GNOME-Autostart-enabled" && value == u"false")) {
-            return false;
+            return std::nullopt;
+        }
+        if (key == u"Exec") {
+            exec = value;
         }
     }
-    return true;
+    return exec;
+}
+
+bool LoginItem::isEnabled(const QString& executablePath) const {
+    // An entry left by a moved or other copy starts that copy, not this one.
+    return activeCommand() == desktopExecValue(QFileInfo(executablePath).absoluteFilePath());
+}
+
+void LoginItem::setEnabled(bool enabled, const QString& executablePath) const {
+    if (enabled && !isEnabled(executablePath)) {
+        registerItem(executablePath);
+    } else if (!enabled && activeCommand()) {
+        unregisterItem();
+    }
 }
 
 void LoginItem::registerItem(const QString& executablePath) const {

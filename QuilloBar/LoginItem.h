@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 #include <stdexcept>
 
 namespace quillo {
@@ -24,8 +25,14 @@ public:
 
     [[nodiscard]] QString entryPath() const;
 
-    // Our entry exists and the session has not been told to skip it.
-    [[nodiscard]] bool isEnabled() const;
+    // Our entry exists, the session has not been told to skip it, and it
+    // starts the program at `executablePath`.
+    [[nodiscard]] bool isEnabled(const QString& executablePath) const;
+
+    // Makes the session start the program at login, or nothing at all:
+    // rewrites an entry that starts another program, removes an active one.
+    // Throws LoginItemError.
+    void setEnabled(bool enabled, const QString& executablePath) const;
 
     // Writes the entry, replacing any earlier one, so that the session starts
     // the program at `executablePath` (absolute). Throws LoginItemError.
@@ -35,6 +42,9 @@ public:
     void unregisterItem() const;
 
 private:
+    // The Exec value of our entry when the session would start it.
+    [[nodiscard]] std::optional<QString> activeCommand() const;
+
     QString directory_;
 };
 

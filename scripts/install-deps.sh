@@ -29,6 +29,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     echo "Installing: ${missing[*]}"
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    # A fresh desktop's first boot runs unattended-upgrades, which holds
+    # apt's locks for minutes: wait for them rather than fail.
+    wait=(-o DPkg::Lock::Timeout=900 -o Acquire::Lock::Timeout=900)
+    $sudo apt-get "${wait[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get "${wait[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi

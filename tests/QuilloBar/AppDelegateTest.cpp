@@ -342,22 +342,24 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
 // settings window opens instead; only "Deliver" starts a run. Printer names
 // reach the question as plain text.
 TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
-    const QString office =
-        QStringLiteral("Print one copy to <b>Office</b>, up to %1 US Letter "
-                       "pages. Previously printed issues are not printed twice.");
+    // A printer name with a placeholder of its own stays as it is.
+    const QString printer = QStringLiteral("<b>Office %1</b>");
+    const auto office = [&](int pages) {
+        return "Print one copy to " + printer + ", up to " + QString::number(pages) +
+               " US Letter pages. Previously printed issues are not printed twice.";
+    };
     const QString upload = QStringLiteral(
         "Upload a monochrome image of the front page to TRMNL\u2019s cloud. It may include private "
         "issue content. The display updates on its next Wi-Fi refresh. Remaining pages stay in "
         "the PDF.");
-    const QString printer = QStringLiteral("<b>Office</b>");
     // Destination, printer, stored pages, webhook, answer, the question's
     // informative text (none: the settings window opens).
     const std::vector<
         std::tuple<const char*, std::optional<QString>, int, std::optional<QString>, bool, QString>>
         cases{
             {"printer", std::nullopt, 2, hook, true, {}},
-            {"printer", printer, 0, std::nullopt, false, office.arg(3)},
-            {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
+            {"printer", printer, 0, std::nullopt, false, office(3)},
+            {"both", printer, 4, hook, true, office(4) + "\n\n" + upload},
         };
     for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {
         SCOPED_TRACE(destination);

@@ -126,13 +126,25 @@ TEST(LoginItem, EntryRunsThroughGioAndIsSkippedOrRemoved) {
         QTest::qWaitFor([&] { return testing::readFile(marker) == program.toUtf8(); }, 10000));
 
     const QByteArray entry = testing::readFile(item.entryPath());
-    EXPECT_TRUE(item.isEnabled());
+    EXPECT_TRUE(item.isEnabled(program));
     for (const char* skip : {"Hidden=true", "Hidden = true", "X-GNOME-Autostart-enabled=false"}) {
         testing::writeFile(item.entryPath(), entry + skip + '\n');
-        EXPECT_FALSE(item.isEnabled()) << skip;
+        EXPECT_FALSE(item.isEnabled(program)) << skip;
     }
     testing::writeFile(item.entryPath(), entry + "[Desktop Action Other]\nHidden=true\n");
-    EXPECT_TRUE(item.isEnabled());
+    EXPECT_TRUE(item.isEnabled(program));
+
+    // An entry of a moved or other copy is no login item of this one: turning
+    // it on rewrites it, turning it off removes it.
+    const QString moved = program + QStringLiteral("-old");
+    item.registerItem(moved);
+    EXPECT_FALSE(item.isEnabled(program));
+    item.setEnabled(true, program);
+    EXPECT_EQ(testing::readFile(item.entryPath()), entry);
+    item.registerItem(moved);
+    item.setEnabled(false, program);
+    EXPECT_FALSE(QFile::exists(item.entryPath()));
+    item.registerItem(program);
     item.unregisterItem();
     EXPECT_FALSE(QFile::exists(item.entryPath()));
 }
