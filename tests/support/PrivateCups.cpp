@@ -74,11 +74,11 @@ bool PrivateCups::stalled() const {
     return QFile::exists(directory_.filePath(QStringLiteral("stalled")));
 }
 
-QByteArray PrivateCups::pdfOutput(const QString& title) const {
-    // cups-pdf names its file after the title, and writes it last of all.
+QByteArray PrivateCups::pdfOutput() const {
+    // cups-pdf writes its file last of all.
     for (int attempt = 0; attempt < 400; ++attempt) {
-        const auto files =
-            QDir(directory_.filePath(QStringLiteral("pdf"))).entryInfoList({title + "*.pdf"});
+        const auto files = QDir(directory_.filePath(QStringLiteral("pdf")))
+                               .entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time);
         if (!files.isEmpty() &&
             run(QStringLiteral("lpstat"), {QStringLiteral("-o"), pdfQueue()}, server_).isEmpty()) {
             return readFile(files.first().filePath());

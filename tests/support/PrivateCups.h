@@ -23,8 +23,8 @@ public:
     [[nodiscard]] QString directory() const { return directory_.path(); }
     static QString queue() { return QStringLiteral("Quillo"); }
     static QString pdfQueue() { return QStringLiteral("QuilloPDF"); }
-    // What cups-pdf wrote for the job titled `title`, once it is there.
-    [[nodiscard]] QByteArray pdfOutput(const QString& title) const;
+    // The newest file cups-pdf wrote, once its job ended.
+    [[nodiscard]] QByteArray pdfOutput() const;
     // "title<TAB>options" of each job its filter ran, waiting until `count`
     // arrived or ten seconds passed, and then until no job is left to run.
     [[nodiscard]] QStringList filteredJobs(qsizetype count) const;
