@@ -286,6 +286,10 @@ TEST_F(CompanionTool, PrintIsOneJobWhateverStopsTheToolOrTheScheduler) {
         for (int run = 0; run < (jobs == 0 ? 2 : 1); ++run) {
             EXPECT_EQ(tool(print).standardOutput.toStdString(), nextLine.arg(id).toStdString());
         }
+        // Nothing is left held in the queue either.
+        EXPECT_EQ(
+            testing::runProgram("lpstat", {"-o", cups.queue()}, {}, variables({})).standardOutput,
+            "");
         EXPECT_EQ(
             cups.filteredJobs(0).filter(QRegularExpression("^Quillo issue-" + id + "\t")).size(),
             jobs);
@@ -382,6 +386,16 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
     };
     for (const auto& [from, to, allowed] : rules) {
         EXPECT_EQ(companion::mayFollowWebhookRedirect(from, to), allowed) << from << " -> " << to;
+    }
+    // One spelling per webhook names its record: the scheme's own port goes,
+    // another stays.
+    const std::pair<const char*, const char*> spellings[] = {
+        {"HTTPS://Hooks.Example:443/A/b//", "https://hooks.example/A/b"},
+        {"https://hooks.example:4430/a?x=1", "https://hooks.example:4430/a?x=1"},
+        {"https://[::1]:8443/", "https://[::1]:8443"},
+    };
+    for (const auto& [written, normalised] : spellings) {
+        EXPECT_EQ(companion::normalisedUrl(written), normalised);
     }
 }
 

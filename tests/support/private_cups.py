@@ -197,10 +197,10 @@ def stall_for(base, operation):
 async def held(base, client):
     open(os.path.join(base, "stalled"), "w").close()
     while os.path.exists(os.path.join(base, "stall")):
-        if client.at_eof():
-            return False
         await asyncio.sleep(0.05)
-    return True
+    # A client killed just before the stall was lifted is seen as gone.
+    await asyncio.sleep(0.2)
+    return not client.at_eof()
 
 
 async def pipe(source, sink):
