@@ -15,8 +15,6 @@
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
-
 namespace quillo::companion {
 namespace {
 
@@ -139,12 +137,10 @@ int runIssueCheck(const std::filesystem::path& pdf) {
     return 0;
 }
 
-struct PrintQueue::Call : PrintJobCall {};
-
 PrintQueue::PrintQueue(std::string printer, std::string title)
     : printer_(std::move(printer)), title_(std::move(title)) {}
 
-std::optional<std::string> PrintQueue::run(Call& call) {
+std::optional<std::string> PrintQueue::run(PrintJobCall& call) {
     auto* step = entry<PrintJobEntry>(printJobModule, printJobEntry);
     if (step == nullptr) {
         return missing(printJobModule);
@@ -158,39 +154,29 @@ std::optional<std::string> PrintQueue::run(Call& call) {
 }
 
 std::optional<std::string> PrintQueue::find() {
-    Call call;
-    call.step = PrintJobStep::findQueue;
+    PrintJobCall call{.step = PrintJobStep::findQueue};
     return run(call);
 }
 
 std::optional<std::string> PrintQueue::createHeld(int lastPage, int& job) {
-    Call call;
-    call.step = PrintJobStep::createHeld;
-    call.lastPage = lastPage;
+    PrintJobCall call{.step = PrintJobStep::createHeld, .lastPage = lastPage};
     auto failure = run(call);
     job = call.job;
     return failure;
 }
 
 std::optional<std::string> PrintQueue::send(int job, const std::filesystem::path& pdf) {
-    Call call;
-    call.step = PrintJobStep::sendDocument;
-    call.job = job;
-    call.pdf = pdf.c_str();
+    PrintJobCall call{.step = PrintJobStep::sendDocument, .pdf = pdf.c_str(), .job = job};
     return run(call);
 }
 
 std::optional<std::string> PrintQueue::release(int job) {
-    Call call;
-    call.step = PrintJobStep::release;
-    call.job = job;
+    PrintJobCall call{.step = PrintJobStep::release, .job = job};
     return run(call);
 }
 
 std::optional<std::string> PrintQueue::ask(int job, JobState& state) {
-    Call call;
-    call.step = PrintJobStep::ask;
-    call.job = job;
+    PrintJobCall call{.step = PrintJobStep::ask, .job = job};
     auto failure = run(call);
     constexpr int held = 4;
     constexpr int stopped = 6;
@@ -203,8 +189,7 @@ std::optional<std::string> PrintQueue::ask(int job, JobState& state) {
 }
 
 std::optional<std::string> PrintQueue::cancelHeld() {
-    Call call;
-    call.step = PrintJobStep::cancelHeld;
+    PrintJobCall call{.step = PrintJobStep::cancelHeld};
     return run(call);
 }
 

@@ -4,12 +4,15 @@
 
 #include "kit/IssueCheck.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <variant>
 
 namespace quillo::companion {
+
+struct PrintJobCall;
 
 // The check's result, or the reader's message. MuPDF parses the file in a
 // child process that holds no secret: a PDF that crashes it fails the check.
@@ -44,8 +47,7 @@ public:
     std::optional<std::string> cancelHeld();
 
 private:
-    struct Call;
-    std::optional<std::string> run(Call& call);
+    std::optional<std::string> run(PrintJobCall& call);
 
     std::string printer_;
     std::string title_;

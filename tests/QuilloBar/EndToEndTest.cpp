@@ -270,6 +270,8 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
                 return;
             }
             waitUntil([&] { return reached(testCase.step); });
+            // The print step has started; let it reach the stopped scheduler.
+            QTest::qWait(testCase.step == Step::stopped ? 1000 : 0);
             QList<qint64> found;
             waitUntil([&found] { return (found = tools()).size() == 1; });
             const QString tool = QStringLiteral("/proc/%1/").arg(found.value(0));
