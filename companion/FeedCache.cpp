@@ -102,7 +102,9 @@ void removeLeftovers(const std::filesystem::path& feed) {
     std::error_code error;
     for (const auto& entry : std::filesystem::directory_iterator(feed, error)) {
         const std::string name = entry.path().filename().string();
-        if (name.starts_with(".") && name != ".lock") {
+        // Only the tool's own temporary names: the agent writes its frames
+        // through temporary files beside the issues too.
+        if (name.starts_with(".download-") || name.starts_with(".latest.json.")) {
             std::filesystem::remove(entry.path(), error);
         }
     }

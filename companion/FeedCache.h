@@ -30,7 +30,8 @@ inline std::filesystem::path issuePdf(const std::filesystem::path& feed, const s
     return feed / (issue + ".pdf");
 }
 
-// Removes what an interrupted earlier run left: temporary files.
+// Removes what an interrupted earlier run of the tool left: its temporary
+// files, never the agent's.
 void removeLeftovers(const std::filesystem::path& feed);
 
 std::optional<LatestPointer> readLatest(const std::filesystem::path& feed);

@@ -95,7 +95,9 @@ FileError writeAtomically(const std::filesystem::path& path, std::string_view co
 }
 
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO would block the tool while it holds its lock, and a link may
+    // point anywhere: only a regular file is read.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
         return std::nullopt;
     }

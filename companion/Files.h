@@ -27,8 +27,8 @@ FileError writeAtomically(const std::filesystem::path& path, std::string_view co
 // Flushes a folder, so that renames and removals in it survive a crash.
 FileError syncDirectory(const std::filesystem::path& path);
 
-// The whole file when it exists, is a regular file and holds at most `limit`
-// bytes.
+// The whole file when it exists, is a regular file (not a link, nor a FIFO,
+// which is refused without waiting) and holds at most `limit` bytes.
 std::optional<std::string> readSmallFile(const std::filesystem::path& path, std::size_t limit);
 
 // "Could not <what>: <reason>" for the current errno.

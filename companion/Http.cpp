@@ -97,6 +97,27 @@ bool sameOrigin(const Address& a, const Address& b) {
     return a.scheme == b.scheme && a.host == b.host && a.port == b.port;
 }
 
+std::string normalisedOrigin(const Address& address) {
+    const bool defaultPort = (address.scheme == "https" && address.port == 443) ||
+                             (address.scheme == "http" && address.port == 80);
+    return address.scheme + "://" + address.host +
+           (defaultPort || address.port == 0 ? "" : ":" + std::to_string(address.port));
+}
+
+std::optional<std::string> normalisedUrl(std::string_view url) {
+    const Url parsedUrl = parsed(url, std::nullopt);
+    const auto address = parseAddress(url);
+    if (!parsedUrl || !address) {
+        return std::nullopt;
+    }
+    std::string path = part(parsedUrl.get(), CURLUPART_PATH).value_or("");
+    while (path.ends_with('/')) {
+        path.pop_back();
+    }
+    const auto query = part(parsedUrl.get(), CURLUPART_QUERY);
+    return normalisedOrigin(*address) + path + (query ? "?" + *query : "");
+}
+
 bool isTrmnlHost(std::string_view host) {
     const std::string name = lowercaseHost(std::string(host));
     for (const std::string_view domain : {"trmnl.com", "usetrmnl.com"}) {

@@ -29,6 +29,14 @@ std::optional<std::string> resolveAddress(std::string_view base, std::string_vie
 
 bool sameOrigin(const Address& a, const Address& b);
 
+// scheme://host[:port] in lower case, the port only when it is not the
+// scheme's own, an IPv6 host in brackets: one spelling per origin.
+std::string normalisedOrigin(const Address& address);
+
+// The normalised origin followed by the path without its trailing "/" and
+// the query: one spelling per webhook.
+std::optional<std::string> normalisedUrl(std::string_view url);
+
 // TRMNL serves webhooks from trmnl.com and formerly usetrmnl.com: a host in
 // either domain.
 bool isTrmnlHost(std::string_view host);

@@ -14,9 +14,38 @@ inline constexpr const char* issueCheckEntry = "quillo_check_issue";
 using IssueCheckEntry = int(const char* pdf, int* pages, int* badPage);
 
 inline constexpr std::string_view printJobModule = "lib/quillo/libquillo-print-job.so";
-inline constexpr const char* printJobEntry = "quillo_submit_print_job";
-// 1 once CUPS took the job; 0 with CUPS's message in `message`.
-using PrintJobEntry = int(const char* printer, const char* pdf, const char* title,
-                          const char* pageRanges, char* message, std::size_t messageSize);
+inline constexpr const char* printJobEntry = "quillo_print_job";
+
+// One exchange with the scheduler, each on a connection of its own and bounded
+// in time, so a scheduler that hangs ends the exchange with a message.
+enum class PrintJobStep : int {
+    // Is the queue there? (printer)
+    findQueue,
+    // A job held until released (printer, title, lastPage): sets `job`.
+    createHeld,
+    // The document of `job`, its last (printer, job, pdf).
+    sendDocument,
+    // Lets `job` print (printer, job).
+    release,
+    // Sets `jobState` of `job`, 0 when CUPS has no job of that id and title.
+    ask,
+    // Cancels every held job of this user titled `title` (printer, title).
+    cancelHeld,
+};
+
+struct PrintJobCall {
+    PrintJobStep step = PrintJobStep::findQueue;
+    const char* printer = "";
+    const char* title = "";
+    const char* pdf = "";
+    int lastPage = 1;
+    int job = 0;
+    // IPP's job-state: 3 pending, 4 held, 5 processing, 6 stopped, 7
+    // canceled, 8 aborted, 9 completed.
+    int jobState = 0;
+    char message[512] = {};
+};
+// 1 done; 0 with the reader's message in `message`.
+using PrintJobEntry = int(PrintJobCall* call);
 
 } // namespace quillo::companion

@@ -1,6 +1,8 @@
 #include "companion/Records.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
@@ -12,11 +14,19 @@ constexpr std::size_t recordLimit = std::size_t{1} << 20;
 // Older entries go, so the file stays small; an issue comes back far less often.
 constexpr std::size_t keptPrintedIssues = 500;
 
+using State = PrintRecord::State;
+constexpr std::array<std::pair<State, std::string_view>, 4> stateNames{
+    {{State::creating, "creating"},
+     {State::held, "held"},
+     {State::sent, "sent"},
+     {State::lost, "lost"}}};
+
 // The record's entries; nothing when it exists but cannot be read.
 std::optional<std::vector<std::string>> lines(const std::filesystem::path& path) {
     auto text = readSmallFile(path, recordLimit);
     std::error_code error;
-    if (!text && std::filesystem::exists(path, error)) {
+    if (!text && std::filesystem::symlink_status(path, error).type() !=
+                     std::filesystem::file_type::not_found) {
         return std::nullopt;
     }
     std::vector<std::string> result;
@@ -27,6 +37,34 @@ std::optional<std::vector<std::string>> lines(const std::filesystem::path& path)
         }
     }
     return result;
+}
+
+std::string issueOf(const std::string& line) {
+    return line.substr(0, line.find(' '));
+}
+
+// A line the tool cannot read is taken as printed: never print on a doubt.
+PrintRecord parse(const std::string& line) {
+    std::istringstream fields(line);
+    std::string issue;
+    std::string name;
+    int job = 0;
+    fields >> issue >> name >> job;
+    for (const auto& [state, text] : stateNames) {
+        if (name == text) {
+            return {state, job};
+        }
+    }
+    return {State::printed, 0};
+}
+
+std::string format(const std::string& issue, const PrintRecord& record) {
+    for (const auto& [state, text] : stateNames) {
+        if (record.state == state) {
+            return issue + " " + std::string(text) + " " + std::to_string(record.job);
+        }
+    }
+    return issue;
 }
 
 std::string unreadable(const std::filesystem::path& path) {
@@ -60,34 +98,62 @@ Records::Records() : directory_(stateDirectory()) {
     error_ = lock_->error();
 }
 
-std::optional<bool> Records::printed(const std::string& feedKey, const std::string& issue) const {
-    const auto entries = lines(directory_ / "printed" / feedKey);
+FileError Records::moveForward(const char* folder, const std::string& legacyKey,
+                               const std::string& key) {
+    const auto legacy = directory_ / folder / legacyKey;
+    const auto current = directory_ / folder / key;
+    const auto earlier = lines(legacy);
+    auto entries = lines(current);
+    if (legacyKey == key || !earlier || earlier->empty() || !entries) {
+        return std::nullopt;
+    }
+    if (folder == std::string_view("printed")) {
+        for (const std::string& line : *earlier) {
+            const auto same = [&](const std::string& e) { return issueOf(e) == issueOf(line); };
+            if (std::none_of(entries->begin(), entries->end(), same)) {
+                entries->push_back(line);
+            }
+        }
+    } else if (entries->empty()) {
+        // Of two uploads, the newer record (under the normalised address) stands.
+        entries = earlier;
+    }
+    if (auto error = writeLines(current, *entries)) {
+        return error;
+    }
+    std::error_code error;
+    std::filesystem::remove(legacy, error);
+    return std::nullopt;
+}
+
+std::optional<PrintRecord> Records::printRecord(const std::string& serviceKey,
+                                                const std::string& issue) const {
+    const auto entries = lines(directory_ / "printed" / serviceKey);
     if (!entries) {
         return std::nullopt;
     }
-    return std::find(entries->begin(), entries->end(), issue) != entries->end();
+    const auto found =
+        std::find_if(entries->rbegin(), entries->rend(),
+                     [&](const std::string& line) { return issueOf(line) == issue; });
+    return found == entries->rend() ? PrintRecord{} : parse(*found);
 }
 
-FileError Records::markPrinted(const std::string& feedKey, const std::string& issue) {
-    const auto path = directory_ / "printed" / feedKey;
+FileError Records::setPrintRecord(const std::string& serviceKey, const std::string& issue,
+                                  const PrintRecord& record) {
+    const auto path = directory_ / "printed" / serviceKey;
     auto entries = lines(path);
     if (!entries) {
         return unreadable(path);
     }
-    entries->push_back(issue);
+    entries->erase(std::remove_if(entries->begin(), entries->end(),
+                                  [&](const std::string& line) { return issueOf(line) == issue; }),
+                   entries->end());
+    if (record.state != State::none) {
+        entries->push_back(format(issue, record));
+    }
     if (entries->size() > keptPrintedIssues) {
         entries->erase(entries->begin(), entries->end() - keptPrintedIssues);
     }
-    return writeLines(path, *entries);
-}
-
-FileError Records::unmarkPrinted(const std::string& feedKey, const std::string& issue) {
-    const auto path = directory_ / "printed" / feedKey;
-    auto entries = lines(path);
-    if (!entries) {
-        return unreadable(path);
-    }
-    entries->erase(std::remove(entries->begin(), entries->end(), issue), entries->end());
     return writeLines(path, *entries);
 }
 

@@ -1,17 +1,41 @@
-// What the tool has done, so it never does it twice: the issues printed per
-// feed and the last upload per display webhook, under
-// $XDG_STATE_HOME/quillo/ (~/.local/state/quillo/). Every change is on disk
-// before the tool acts on it.
+// What the tool has done, so it never does it twice: each issue's place in
+// the print protocol per service, and the last upload per display webhook,
+// under $XDG_STATE_HOME/quillo/ (~/.local/state/quillo/). Records are named by
+// a digest of the service's or webhook's normalised address, never by the
+// delivery key: a new key, or the address spelled another way, finds them.
+// Every change is on disk before the tool acts on it.
 #pragma once
 
 #include "companion/Files.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace quillo::companion {
+
+// One issue's line in the record of printed issues: "<issue>" once printed,
+// else "<issue> <state> <job>".
+struct PrintRecord {
+    enum class State : std::uint8_t {
+        // Never recorded: not printed.
+        none,
+        // About to ask CUPS for a held job, whose id is not known yet.
+        creating,
+        // Job `job` was created held; its document may not be whole.
+        held,
+        // Job `job` holds the whole document, perhaps still held.
+        sent,
+        // CUPS took it to print.
+        printed,
+        // CUPS lost or cancelled job `job` after it had taken the document.
+        lost,
+    };
+    State state = State::none;
+    int job = 0;
+};
 
 class Records {
 public:
@@ -21,19 +45,29 @@ public:
 
     [[nodiscard]] const FileError& error() const { return error_; }
 
-    // Nothing when the record cannot be read: then nothing may be printed.
-    [[nodiscard]] std::optional<bool> printed(const std::string& feedKey,
-                                              const std::string& issue) const;
-    FileError markPrinted(const std::string& feedKey, const std::string& issue);
-    FileError unmarkPrinted(const std::string& feedKey, const std::string& issue);
+    // What an earlier version recorded under `legacyKey` (the feed key, or
+    // the digest of the webhook as written) joins the record under `key`.
+    FileError movePrintedForward(const std::string& legacyKey, const std::string& key) {
+        return moveForward("printed", legacyKey, key);
+    }
+    FileError moveUploadForward(const std::string& legacyKey, const std::string& key) {
+        return moveForward("uploads", legacyKey, key);
+    }
 
-    // `webhookKey` is a digest of the address: the address is never stored.
+    // Nothing when the record cannot be read: then nothing may be printed.
+    [[nodiscard]] std::optional<PrintRecord> printRecord(const std::string& serviceKey,
+                                                         const std::string& issue) const;
+    FileError setPrintRecord(const std::string& serviceKey, const std::string& issue,
+                             const PrintRecord& record);
+
     [[nodiscard]] bool uploaded(const std::string& webhookKey, const std::string& issue,
                                 const std::string& imageSha256) const;
     FileError markUploaded(const std::string& webhookKey, const std::string& issue,
                            const std::string& imageSha256);
 
 private:
+    FileError moveForward(const char* folder, const std::string& legacyKey, const std::string& key);
+
     std::filesystem::path directory_;
     std::unique_ptr<FileLock> lock_;
     FileError error_;

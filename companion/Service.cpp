@@ -76,9 +76,9 @@ std::variant<ServiceAccess, std::string> serviceAccessFromEnvironment() {
         return std::string("The service address must use HTTPS");
     }
     access.parsedOrigin = *parsed;
-    const bool bracketed = parsed->host.find(':') != std::string::npos;
-    access.origin = "https://" + (bracketed ? "[" + parsed->host + "]" : parsed->host) + ":" +
-                    std::to_string(parsed->port);
+    // libcurl gives an IPv6 host in its brackets already.
+    access.origin = "https://" + parsed->host + ":" + std::to_string(parsed->port);
+    access.recordKey = Sha256::hex(normalisedOrigin(*parsed));
     const char* token = std::getenv("QUILLO_PRINT_TOKEN");
     access.token = token != nullptr ? token : "";
     if (access.token.empty()) {

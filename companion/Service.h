@@ -23,6 +23,9 @@ struct ServiceAccess {
     std::string origin;
     Address parsedOrigin;
     std::string token;
+    // Names the service's records: the same for every key and every
+    // spelling of its origin.
+    std::string recordKey;
 };
 
 // From QUILLO_URL and QUILLO_PRINT_TOKEN; the reader's message on failure.

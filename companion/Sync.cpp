@@ -55,7 +55,12 @@ Outcome sync(const SyncRequest& request) {
     if (records.error()) {
         return failed(*records.error());
     }
-    const std::string webhookKey = Sha256::hex(webhook);
+    // Named by the address as normalised, so another spelling finds it;
+    // earlier versions named it by the address as written.
+    const std::string webhookKey = Sha256::hex(normalisedUrl(webhook).value_or(webhook));
+    if (auto error = records.moveUploadForward(Sha256::hex(webhook), webhookKey)) {
+        return failed(*error + "; nothing was uploaded");
+    }
     if (records.uploaded(webhookKey, request.issue, frameDigest)) {
         return done("already_synced " + request.issue);
     }

@@ -2,6 +2,7 @@
 // success, 1 on a failure with one line for the reader on standard output, 2
 // on a usage error with the usage text on standard error.
 #include "companion/Download.h"
+#include "companion/Modules.h"
 #include "companion/Print.h"
 #include "companion/Service.h"
 #include "companion/Sync.h"
@@ -17,6 +18,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -172,11 +175,25 @@ int run(const std::vector<std::string>& arguments) {
     return usageError("unknown command " + command);
 }
 
+// Before any secret is read: a crash must not write the delivery key or the
+// webhook into a core file, and libcurl must not write TLS secrets into a
+// key log that the reader's session happened to name.
+void keepSecretsInProcess() {
+    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit noCore{0, 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::unsetenv("SSLKEYLOGFILE");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    keepSecretsInProcess();
     std::signal(SIGPIPE, SIG_IGN);
     keepStandardStreamsOpen();
+    if (argc == 3 && std::string_view(argv[1]) == "--check-issue") {
+        return runIssueCheck(argv[2]);
+    }
     try {
         return run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::exception&) {

@@ -15,7 +15,7 @@ packages=(
     dpkg-dev file scdoc desktop-file-utils appstream lintian
     qt6-qpa-plugins
     libcurl4-openssl-dev libcups2-dev nlohmann-json3-dev
-    cups-daemon cups-client openssl python3 curl
+    cups-daemon cups-client printer-driver-cups-pdf openssl python3 curl
     libqt6svg6 xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
 )
 

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <csignal>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace quillo {
 namespace {
@@ -36,7 +37,11 @@ const QString uploaded = QStringLiteral("Uploaded to TRMNL \u00B7 awaiting scree
 const QString again = QStringLiteral("Already printed");
 const QString killed = QStringLiteral("quillo-print ended on signal 9 (Killed)");
 
-enum class Step { check, download, record, upload };
+// Where a delivery is stopped: the service holds the check's answer or the
+// PDF; cupsd is stopped (SIGSTOP); the print job is created held, holds its
+// document, or was released, each with the next exchange held back; the
+// service holds the upload.
+enum class Step { check, download, stopped, createdHeld, sent, released, upload };
 
 QString joined(std::initializer_list<QString> outcomes) {
     return QStringList(outcomes).join(QStringLiteral(" \u00B7 "));
@@ -130,11 +135,15 @@ protected:
                 QDir(feed()).entryInfoList({".download-*"}, QDir::Files | QDir::Hidden);
             return !partial.isEmpty() && partial.first().size() > 0;
         }
-        case Step::record:
-            return readFile(QDir::homePath() + "/.local/state/quillo/printed/" +
-                            QFileInfo(feed()).fileName())
-                .split('\n')
-                .contains(latestId.toUtf8());
+        case Step::stopped:
+            return std::any_of(tools().begin(), tools().end(), [](qint64 tool) {
+                return readFile(QStringLiteral("/proc/%1/cmdline").arg(tool))
+                    .contains(QByteArrayView("\0print\0", 7));
+            });
+        case Step::createdHeld:
+        case Step::sent:
+        case Step::released:
+            return cups.stalled();
         case Step::upload:
             return requests.value(requests.size() - 1)["path"].toString() == hookPath;
         }
@@ -203,47 +212,66 @@ TEST_F(EndToEnd, LaunchesWithAndWithoutATrayHost) {
     waitUntil([] { return tools().isEmpty(); });
 }
 
-// Columns: where the delivery is stopped, whether the agent (else the tool)
-// gets SIGKILL, the killed tool's run's line, the next run's line, and how
-// many times the issue reached the printer. A print whose tool dies between
-// its record and CUPS is lost rather than risked twice. The key belongs to
-// the check and the print, the webhook (and the plugin id within it) to the
-// upload: each step is caught alive before the kill, and at the end every
-// file of the agent, the tool and CUPS and every output is searched.
+// Columns: where the delivery is stopped, whether the agent or the tool gets
+// SIGKILL (or neither), the faulted run's line, the next run's line, and how
+// many times the issue reached the printer: once, whatever the step. The key
+// belongs to the check and the print, the webhook (and the plugin id within
+// it) to the upload: each step is caught alive before the kill, and at the
+// end every file of the agent, the tool and CUPS and every output is searched.
 TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
     const QByteArray hook = (service.origin() + hookPath).toUtf8();
     const auto holds = [&](const QByteArray& bytes) {
         return std::pair(bytes.contains(token.toUtf8()),
                          bytes.contains(hook) || bytes.contains(plugin.toUtf8()));
     };
+    enum class Kill { agent, tool, none };
     struct Case {
         Step step;
-        bool agentKilled;
+        Kill kill;
         QString faultLine;
         QString nextLine;
-        int jobs;
     };
+    const QString hangs =
+        QStringLiteral("Print stopped: The print system (CUPS) did not answer in time");
     const std::vector<Case> cases{
-        {Step::check, true, {}, joined({sent, uploaded}), 1},
-        {Step::check, false, "Check failed: " + killed, joined({sent, uploaded}), 1},
-        {Step::download, true, {}, joined({sent, uploaded}), 1},
-        {Step::download, false, "Check failed: " + killed, joined({sent, uploaded}), 1},
-        {Step::record, true, {}, joined({again, uploaded}), 1},
-        {Step::record, false, "Print stopped: " + killed, joined({again, uploaded}), 0},
-        {Step::upload, true, {}, joined({again, "Display already synced"}), 1},
-        {Step::upload, false, joined({sent, "Display stopped: " + killed}),
-         joined({again, uploaded}), 1},
+        {Step::check, Kill::agent, {}, joined({sent, uploaded})},
+        {Step::check, Kill::tool, "Check failed: " + killed, joined({sent, uploaded})},
+        {Step::download, Kill::agent, {}, joined({sent, uploaded})},
+        {Step::download, Kill::tool, "Check failed: " + killed, joined({sent, uploaded})},
+        {Step::stopped, Kill::none, hangs, joined({sent, uploaded})},
+        {Step::stopped, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::createdHeld, Kill::agent, {}, joined({again, uploaded})},
+        {Step::createdHeld, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::sent, Kill::agent, {}, joined({again, uploaded})},
+        {Step::sent, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::released, Kill::agent, {}, joined({again, uploaded})},
+        {Step::released, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::upload, Kill::agent, {}, joined({again, "Display already synced"})},
+        {Step::upload, Kill::tool, joined({sent, "Display stopped: " + killed}),
+         joined({again, uploaded})},
     };
+    const std::map<Step, QString> exchanges{{Step::createdHeld, "Send-Document request"},
+                                            {Step::sent, "Release-Job request"},
+                                            {Step::released, "Release-Job reply"}};
     int number = 0;
     for (const auto& testCase : cases) {
         const QString id = QStringLiteral("issue-%1").arg(++number);
         SCOPED_TRACE(id.toStdString());
         publish(id + "-old");
         ASSERT_EQ(deliver().last(), joined({sent, uploaded}));
-        publish(id, testCase.step);
-        cups.freeze(testCase.step == Step::record);
+        publish(id, testCase.step == Step::check || testCase.step == Step::download ||
+                            testCase.step == Step::upload
+                        ? std::optional(testCase.step)
+                        : std::nullopt);
+        cups.freeze(testCase.step == Step::stopped);
+        cups.stall(exchanges.contains(testCase.step) ? exchanges.at(testCase.step) : QString());
         const QStringList fault = deliver([&](QProcess& agent) {
+            if (testCase.kill == Kill::none) {
+                return;
+            }
             waitUntil([&] { return reached(testCase.step); });
+            // The print step has started; let it reach the stopped scheduler.
+            QTest::qWait(testCase.step == Step::stopped ? 1000 : 0);
             QList<qint64> found;
             waitUntil([&found] { return (found = tools()).size() == 1; });
             const QString tool = QStringLiteral("/proc/%1/").arg(found.value(0));
@@ -253,7 +281,9 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
             for (const QString& file : {tool + "cmdline", self + "environ", self + "cmdline"}) {
                 EXPECT_EQ(holds(readFile(file)), std::pair(false, false)) << file.toStdString();
             }
-            if (testCase.agentKilled) {
+            EXPECT_TRUE(QString::fromUtf8(readFile(tool + "limits"))
+                            .contains(QRegularExpression("Max core file size +0 +0 ")));
+            if (testCase.kill == Kill::agent) {
                 agent.kill();
             } else {
                 ::kill(static_cast<pid_t>(found.value(0)), SIGKILL);
@@ -263,6 +293,7 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
         // A tool whose agent died carries on once the far side does.
         service.release();
         cups.freeze(false);
+        cups.stall({});
         waitUntil([] { return tools().isEmpty(); });
         expectWholeCache(false);
 
@@ -270,13 +301,13 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
         expectWholeCache(true);
         EXPECT_EQ(QJsonDocument::fromJson(readFile(feed() + "/latest.json"))["issue"].toString(),
                   id);
-        EXPECT_EQ(jobsOf(id), testCase.jobs);
+        EXPECT_EQ(jobsOf(id), 1);
     }
-    // The last delivery uploaded the frame of issue-8 drawn for the stored
-    // model (the tool takes only 1-bit gray frames), and CUPS printed issue-8.
+    // The last delivery uploaded the frame of issue-14 drawn for the stored
+    // model (the tool takes only 1-bit gray frames), and CUPS printed issue-14.
     const QByteArray frame = service.body(service.requests().size() - 1);
     EXPECT_EQ(QImage::fromData(frame, "PNG").size(), QSize(1872, 1404));
-    EXPECT_EQ(cups.printed(), issues.value("issue-8"));
+    EXPECT_EQ(cups.printed(), issues.value("issue-14"));
     EXPECT_EQ(holds(outputs), std::pair(false, false));
 
     const QString keyrings = qEnvironmentVariable("XDG_DATA_HOME") + "/keyrings/";

@@ -8,7 +8,10 @@
 
 #include <QJsonDocument>
 #include <QRegularExpression>
+#include <QThread>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillo {
 namespace {
@@ -36,7 +39,8 @@ protected:
     QString environment = "HOME=" + home.path() + "\nCURL_CA_BUNDLE=" + service.caBundle() +
                           "\nQUILLO_URL=" + service.origin() + "\nQUILLO_PRINT_TOKEN=" + token +
                           "\nQUILLO_EINK_WEBHOOK=" + webhook +
-                          "\nCUPS_SERVER=" + home.filePath("no-cups.sock");
+                          "\nCUPS_SERVER=" + home.filePath("no-cups.sock") +
+                          "\nSSLKEYLOGFILE=" + home.filePath("tls-keys.log");
 
     void SetUp() override { ASSERT_TRUE(service.ready()); }
 
@@ -46,16 +50,22 @@ protected:
             .replace("HOOK", webhook.mid(service.origin().size()));
     }
 
-    // Runs quillo-print, with "NAME=value" (if any) over its environment; its
-    // output is one line (none when it only shows its usage) naming no secret.
-    ProcessOutcome tool(const QStringList& arguments, const QString& variable = {}) {
+    void TearDown() override { EXPECT_FALSE(QFile::exists(home.filePath("tls-keys.log"))); }
+
+    [[nodiscard]] QProcessEnvironment variables(const QString& variable) const {
         QProcessEnvironment variables;
         for (const QString& setting :
              (environment + '\n' + variable).split('\n', Qt::SkipEmptyParts)) {
             variables.insert(setting.section('=', 0, 0), setting.section('=', 1));
         }
+        return variables;
+    }
+
+    // Runs quillo-print, with "NAME=value" (if any) over its environment; its
+    // output is one line (none when it only shows its usage) naming no secret.
+    ProcessOutcome tool(const QStringList& arguments, const QString& variable = {}) {
         auto outcome = testing::runProgram(testing::buildRoot() + "/libexec/quillo/quillo-print",
-                                           arguments, {}, variables);
+                                           arguments, {}, variables(variable));
         const QByteArray all = outcome.standardOutput + outcome.standardError;
         EXPECT_FALSE(all.contains(token.toUtf8()) || all.contains(plugin.toUtf8())) << all.data();
         EXPECT_EQ(outcome.standardOutput.count('\n'), outcome.exitStatus == 2 ? 0 : 1)
@@ -114,7 +124,9 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFa
             QJsonDocument::fromJson(readFile(feed + "/latest.json")).object(),
             (QJsonObject{{"issue", id}, {"pdf", cached}, {"sha256", sha256(pdf)}, {"pages", 2}}));
         testing::writeFile(feed + '/' + id + ".display.png", "frame");
+        testing::writeFile(feed + "/.frame-Xy12z9", "half");
     }
+
     const QStringList kept{"issue-2.display.png", "issue-2.pdf",         "issue-3.display.png",
                            "issue-3.pdf",         "issue-4.display.png", "issue-4.pdf",
                            "latest.json"};
@@ -147,10 +159,14 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFa
         EXPECT_EQ(std::pair(QDir(feed).entryList(QDir::Files), readFile(feed + "/latest.json")),
                   std::pair(kept, pointer));
     }
+    // The agent's frame half written, which no sweep may take.
+    EXPECT_TRUE(QFile::exists(feed + "/.frame-Xy12z9"));
 }
 
-// Refused or failed prints reach no queue; a CUPS failure forgets the issue
-// again, so that it prints once CUPS takes it.
+// Refused or failed prints reach no queue. The record of printed issues
+// belongs to the service: a new key or another spelling of its address finds
+// it before any request, and the record an earlier version kept under the
+// feed key moves to it.
 TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     testing::PrivateCups cups;
     ASSERT_TRUE(cups.ready());
@@ -161,9 +177,19 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     ASSERT_EQ(tool({"download", "--max-pages", "2"}).exitStatus, 0);
     publish("issue-8", onePage, 1);
     ASSERT_EQ(tool({"download", "--max-pages", "2"}).exitStatus, 0);
+    const QString records = home.filePath(".local/state/quillo/printed/");
+    const QString serviceRecord = records + sha256(local("https://127.0.0.1:PORT").toUtf8());
+    QDir().mkpath(records);
+    testing::writeFile(records + feedKey(service.origin(), token), "issue-6\n");
+    const QString moved = sha256(onePage);
     const std::tuple<const char*, QString, QString, QString, QString, int, const char*> cases[] = {
+        {"", "issue-6", moved, cups.queue(), "", 0, "Already printed issue-6\n"},
         {"", "issue-7", sha256(threePages), cups.queue(), "", 0, "Sent issue-7 to Quillo\n"},
         {"", "issue-7", sha256(threePages), cups.queue(), "", 0, "Already printed issue-7\n"},
+        {"", "issue-7", moved, cups.queue(), "QUILLO_PRINT_TOKEN=new-key", 0, "Already printed"},
+        {"", "issue-7", moved, cups.queue(), "QUILLO_URL=HTTPS://127.0.0.1:PORT//", 0, "Already"},
+        {"", "issue-7", moved, cups.queue(), "QUILLO_URL=https://[::1]:PORT", 1,
+         "not in the cache"},
         {R"({"state":"disabled"})", "issue-8", sha256(onePage), cups.queue(), "", 0, "disabled"},
         {R"({"state":"waiting"})", "issue-8", sha256(onePage), cups.queue(), "", 0, "No issue"},
         {"", "issue-8", sha256(threePages), cups.queue(), "", 1, "not in the cache as checked"},
@@ -177,15 +203,134 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
         publish("issue-8", onePage, 1, answer);
         const auto outcome = tool({"print", "--printer", queue, "--max-pages", "2",
                                    "--expected-issue", issue, "--expected-sha256", digest},
-                                  variable);
+                                  local(variable));
         EXPECT_EQ(outcome.exitStatus, exitStatus);
         EXPECT_TRUE((outcome.standardOutput + outcome.standardError).contains(message))
             << outcome.standardOutput.data();
+        if (outcome.standardOutput.contains("Already printed")) {
+            EXPECT_TRUE(service.requests().isEmpty());
+        }
     }
-    // Each job's title and its first option.
+    EXPECT_FALSE(QFile::exists(records + feedKey(service.origin(), token)));
+    // Each job's title and its first options.
     EXPECT_EQ(cups.filteredJobs(2).replaceInStrings(QRegularExpression(" [^\t]*$"), {}),
               QStringList({"Quillo issue-7\tpage-ranges=1-2", "Quillo issue-8\tpage-ranges=1"}));
     EXPECT_EQ(cups.printed(), onePage);
+
+    // A FIFO in place of a file the tool reads is refused at once.
+    for (const QString& path : {serviceRecord, feed + "/latest.json"}) {
+        QFile::remove(path);
+        ASSERT_EQ(::mkfifo(path.toUtf8().constData(), 0600), 0);
+    }
+    EXPECT_TRUE(tool({"print", "--printer", cups.queue(), "--max-pages", "1", "--expected-issue",
+                      "issue-8", "--expected-sha256", sha256(onePage)})
+                    .standardOutput.startsWith("Could not read the record"));
+    EXPECT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
+}
+
+// One job in all, whichever exchange with CUPS the tool is stopped at, by
+// kill -9 (which) or by a scheduler that does not answer (SIGSTOP, or one
+// exchange held back): the failure ends in time, and the next run finishes
+// the job, prints anew, or says that CUPS lost the job it had taken.
+TEST_F(CompanionTool, PrintIsOneJobWhateverStopsTheToolOrTheScheduler) {
+    testing::PrivateCups cups;
+    ASSERT_TRUE(cups.ready());
+    environment += "\nCUPS_SERVER=" + cups.server();
+    const QString hangs = "The print system (CUPS) did not answer in time\n";
+    const QString sent = "Sent issue-%1 to Quillo\n";
+    const QString lost = "CUPS no longer has the print job of issue issue-%1 (cancelled or lost); "
+                         "it is not sent again\n";
+    const std::tuple<QString, bool, QString, QString, int> cases[] = {
+        {"SIGSTOP", false, hangs, sent, 1},
+        {"SIGSTOP", true, "", sent, 1},
+        {"Get-Printer-Attributes request", false, hangs, sent, 1},
+        {"Create-Job reply", false, hangs, sent, 1},
+        {"Create-Job reply", true, "", sent, 1},
+        {"Send-Document request", true, "", sent, 1},
+        {"Send-Document reply", false, hangs, sent, 1},
+        {"Release-Job request", true, "", sent, 1},
+        {"Release-Job reply", true, "", sent, 1},
+        {"Release-Job request", true, "cancel", lost, 0},
+    };
+    int number = 0;
+    for (const auto& [fault, killed, faultLine, nextLine, jobs] : cases) {
+        const QString id = QString::number(++number);
+        SCOPED_TRACE((fault + (killed ? " killed" : "")).toStdString());
+        const QByteArray pdf = issuePdf(1);
+        publish("issue-" + id, pdf, 1);
+        ASSERT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
+        const QStringList print{"print",    "--printer",        cups.queue(),  "--max-pages",
+                                "1",        "--expected-issue", "issue-" + id, "--expected-sha256",
+                                sha256(pdf)};
+        const bool frozen = fault == "SIGSTOP";
+        cups.freeze(frozen);
+        cups.stall(frozen ? QString() : fault);
+        QProcess running;
+        running.setProcessEnvironment(variables({}));
+        running.start(testing::buildRoot() + "/libexec/quillo/quillo-print", print);
+        if (killed) {
+            for (int wait = 0; wait < 600 && !frozen && !cups.stalled(); ++wait) {
+                QThread::msleep(50);
+            }
+            ASSERT_TRUE(frozen || cups.stalled());
+            QThread::msleep(frozen ? 1000 : 0);
+            running.kill();
+        }
+        ASSERT_TRUE(running.waitForFinished(60000));
+        EXPECT_EQ(running.readAllStandardOutput(), killed ? QByteArray() : faultLine.toUtf8());
+        cups.freeze(false);
+        cups.stall({});
+        if (faultLine == "cancel") {
+            testing::runProgram("cancel", {"-a", cups.queue()}, {}, variables({}));
+        }
+        for (int run = 0; run < (jobs == 0 ? 2 : 1); ++run) {
+            EXPECT_EQ(tool(print).standardOutput.toStdString(), nextLine.arg(id).toStdString());
+        }
+        // Nothing is left held in the queue either.
+        EXPECT_EQ(
+            testing::runProgram("lpstat", {"-o", cups.queue()}, {}, variables({})).standardOutput,
+            "");
+        EXPECT_EQ(
+            cups.filteredJobs(0).filter(QRegularExpression("^Quillo issue-" + id + "\t")).size(),
+            jobs);
+        EXPECT_EQ(tool(print).standardOutput.toStdString(),
+                  (jobs == 0 ? lost.arg(id) : "Already printed issue-" + id + "\n").toStdString());
+    }
+}
+
+// The issue's pages fit the paper whole: a Letter page on an A4 queue of the
+// real cups-pdf driver keeps its proportions, where filling A4 would crop its
+// sides.
+TEST_F(CompanionTool, PrintFitsALetterIssueOnA4) {
+    testing::PrivateCups cups(true);
+    if (!cups.ready() && ::getuid() != 0) {
+        GTEST_SKIP() << "the cups-pdf queue runs in a mount namespace of its own, which needs root";
+    }
+    ASSERT_TRUE(cups.ready());
+    environment += "\nCUPS_SERVER=" + cups.server();
+    const QByteArray pdf =
+        testing::fixturePdf({{testing::usLetter, {}, {}, "0 g 0 0 612 792 re f"}});
+    publish("letter", pdf, 1);
+    ASSERT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
+    ASSERT_EQ(tool({"print", "--printer", cups.pdfQueue(), "--max-pages", "1", "--expected-issue",
+                    "letter", "--expected-sha256", sha256(pdf)})
+                  .exitStatus,
+              0);
+    const QString printed = home.filePath("printed.pdf");
+    testing::writeFile(printed, cups.pdfOutput());
+    // Ghostscript's bounding box of what was drawn on the A4 page.
+    const auto box = testing::runProgram(
+        "/usr/bin/gs", {"-q", "-dBATCH", "-dNOPAUSE", "-dSAFER", "-sDEVICE=bbox", printed}, {},
+        QProcessEnvironment::systemEnvironment());
+    const QStringList corners = QString::fromUtf8(box.standardError)
+                                    .section("%%HiResBoundingBox: ", 1, 1)
+                                    .section('\n', 0, 0)
+                                    .split(' ');
+    ASSERT_EQ(corners.size(), 4) << box.standardError.data();
+    const double width = corners[2].toDouble() - corners[0].toDouble();
+    const double height = corners[3].toDouble() - corners[1].toDouble();
+    EXPECT_NEAR(height / width, 792.0 / 612.0, 0.01) << width << " x " << height;
+    EXPECT_LE(width, 595.5);
 }
 
 // A redirect is followed at most three times, on the same host, with the
@@ -241,6 +386,16 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
     };
     for (const auto& [from, to, allowed] : rules) {
         EXPECT_EQ(companion::mayFollowWebhookRedirect(from, to), allowed) << from << " -> " << to;
+    }
+    // One spelling per webhook names its record: the scheme's own port goes,
+    // another stays.
+    const std::pair<const char*, const char*> spellings[] = {
+        {"HTTPS://Hooks.Example:443/A/b//", "https://hooks.example/A/b"},
+        {"https://hooks.example:4430/a?x=1", "https://hooks.example:4430/a?x=1"},
+        {"https://[::1]:8443/", "https://[::1]:8443"},
+    };
+    for (const auto& [written, normalised] : spellings) {
+        EXPECT_EQ(companion::normalisedUrl(written), normalised);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
 
+#include <QDir>
 #include <QThread>
 #include <csignal>
 
@@ -23,13 +24,16 @@ QByteArray run(const QString& program, const QStringList& arguments, const QStri
 
 } // namespace
 
-PrivateCups::PrivateCups()
-    : server_(QString::fromUtf8(run(QStringLiteral("/usr/bin/python3"),
-                                    {script, QStringLiteral("start"), directory_.path()})
-                                    .trimmed())) {}
+PrivateCups::PrivateCups(bool cupsPdf)
+    : server_(QString::fromUtf8(
+          run(QStringLiteral("/usr/bin/python3"),
+              {script, cupsPdf ? QStringLiteral("start-pdf") : QStringLiteral("start"),
+               directory_.path()})
+              .trimmed())) {}
 
 PrivateCups::~PrivateCups() {
     freeze(false);
+    stall({});
     run(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("stop"), directory_.path()});
 }
 
@@ -55,6 +59,33 @@ void PrivateCups::freeze(bool frozen) const {
     if (process > 0) {
         ::kill(process, frozen ? SIGSTOP : SIGCONT);
     }
+}
+
+void PrivateCups::stall(const QString& exchange) const {
+    QFile::remove(directory_.filePath(QStringLiteral("stalled")));
+    if (exchange.isEmpty()) {
+        QFile::remove(directory_.filePath(QStringLiteral("stall")));
+    } else {
+        writeFile(directory_.filePath(QStringLiteral("stall")), exchange.toUtf8());
+    }
+}
+
+bool PrivateCups::stalled() const {
+    return QFile::exists(directory_.filePath(QStringLiteral("stalled")));
+}
+
+QByteArray PrivateCups::pdfOutput() const {
+    // cups-pdf writes its file last of all.
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        const auto files = QDir(directory_.filePath(QStringLiteral("pdf")))
+                               .entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time);
+        if (!files.isEmpty() &&
+            run(QStringLiteral("lpstat"), {QStringLiteral("-o"), pdfQueue()}, server_).isEmpty()) {
+            return readFile(files.first().filePath());
+        }
+        QThread::msleep(50);
+    }
+    return {};
 }
 
 QByteArray PrivateCups::printed() const {

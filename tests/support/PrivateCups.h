@@ -1,5 +1,6 @@
 // A private cupsd with one file queue (private_cups.py), started for a test
-// and stopped by its pid when the object goes. CUPS_SERVER=server() reaches it.
+// and stopped by its pid when the object goes. CUPS_SERVER=server() reaches it
+// through a relay that can hold one exchange back.
 #pragma once
 
 #include <QStringList>
@@ -9,7 +10,9 @@ namespace quillo::testing {
 
 class PrivateCups {
 public:
-    PrivateCups();
+    // With `cupsPdf`, also a queue pdfQueue() of the real cups-pdf driver on
+    // A4; only root can start it (ready() is false otherwise).
+    explicit PrivateCups(bool cupsPdf = false);
     ~PrivateCups();
     PrivateCups(const PrivateCups&) = delete;
     PrivateCups& operator=(const PrivateCups&) = delete;
@@ -19,6 +22,9 @@ public:
     // Its configuration, spool, logs and the file device's output.
     [[nodiscard]] QString directory() const { return directory_.path(); }
     static QString queue() { return QStringLiteral("Quillo"); }
+    static QString pdfQueue() { return QStringLiteral("QuilloPDF"); }
+    // The newest file cups-pdf wrote, once its job ended.
+    [[nodiscard]] QByteArray pdfOutput() const;
     // "title<TAB>options" of each job its filter ran, waiting until `count`
     // arrived or ten seconds passed, and then until no job is left to run.
     [[nodiscard]] QStringList filteredJobs(qsizetype count) const;
@@ -26,6 +32,10 @@ public:
     [[nodiscard]] QByteArray printed() const;
     // SIGSTOP/SIGCONT: a scheduler that takes connections but answers nothing.
     void freeze(bool frozen) const;
+    // Holds back "OPERATION request" or "OPERATION reply" (an IPP operation's
+    // name) until called with nothing; stalled() tells when it held one.
+    void stall(const QString& exchange) const;
+    [[nodiscard]] bool stalled() const;
 
 private:
     QTemporaryDir directory_;

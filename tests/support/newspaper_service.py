@@ -3,7 +3,8 @@
 
   newspaper_service.py DIR
 
-Serves HTTPS on 127.0.0.1 on a free port until SIGTERM, with a throw-away CA
+Serves HTTPS on 127.0.0.1, and on [::1] at the same port where it can, on a
+free port until SIGTERM, with a throw-away CA
 made by openssl at start. Writes into DIR: ca.pem (trust it with
 CURL_CA_BUNDLE), service.pid, and last port (once it answers). Each request
 reads DIR/script.json, which the test or demo writes (replace it whole):
@@ -28,6 +29,7 @@ import http.server
 import json
 import os
 import signal
+import socket
 import ssl
 import subprocess
 import sys
@@ -47,7 +49,7 @@ def make_certificates(base):
     run("req", *curve, "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1")
     with open(os.path.join(base, "server.ext"), "w") as file:
         # localhost too, so that a request wrongly sent there reaches this log.
-        file.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n")
+        file.write("subjectAltName=IP:127.0.0.1,IP:::1,DNS:localhost\n")
     run("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
         "-CAcreateserial", "-days", "2", "-extfile", "server.ext", "-out", "server.pem")
 
@@ -170,6 +172,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
     do_POST = handle_any
 
 
+class IPv6Server(http.server.ThreadingHTTPServer):
+    address_family = socket.AF_INET6
+
+
+def serve(kind, address, context):
+    server = kind(address, Handler)
+    server.daemon_threads = True
+    server.socket = context.wrap_socket(server.socket, server_side=True,
+                                        do_handshake_on_connect=False)
+    return server
+
+
 def main():
     global BASE
     if len(sys.argv) != 2:
@@ -179,10 +193,13 @@ def main():
     make_certificates(BASE)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(os.path.join(BASE, "server.pem"), os.path.join(BASE, "server.key"))
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    server.daemon_threads = True
-    server.socket = context.wrap_socket(server.socket, server_side=True,
-                                        do_handshake_on_connect=False)
+    server = serve(http.server.ThreadingHTTPServer, ("127.0.0.1", 0), context)
+    try:
+        # The same service on IPv6 loopback, for origins written as [::1].
+        ipv6 = serve(IPv6Server, ("::1", server.server_address[1]), context)
+        threading.Thread(target=ipv6.serve_forever, daemon=True).start()
+    except OSError:
+        pass
     signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
     with open(os.path.join(BASE, "service.pid"), "w") as file:
         file.write(f"{os.getpid()}\n")

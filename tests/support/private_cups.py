@@ -4,12 +4,26 @@
   private_cups.py start DIR   starts cupsd on DIR/cups.sock with a queue
                               "Quillo" printing into DIR/printed.pdf, writes
                               DIR/cupsd.pid and prints the CUPS_SERVER value
-  private_cups.py stop DIR    stops that cupsd by its pid
+  private_cups.py start-pdf DIR
+                              the same, and a queue "QuilloPDF" of the real
+                              cups-pdf driver on A4, writing into DIR/pdf/
+                              (root only: see start_pdf)
+  private_cups.py stop DIR    stops that cupsd and its relay by their pids
 
-Every job also appends one line "title<TAB>options" to DIR/jobs.log, written by
-the queue's pass-through filter, so a test sees each job's title and options.
-Works as root (cupsd then runs filters as lp) and as a normal user.
+The CUPS_SERVER value is DIR/relay.sock, a relay in front of cupsd's socket
+that passes everything through, except that while DIR/stall holds "OPERATION
+request" or "OPERATION reply" (an IPP operation's name, such as
+"Send-Document"), a connection whose first request is that operation has its
+request, or cupsd's reply, held back until DIR/stall is gone, and is dropped
+if the client goes away meanwhile; DIR/stalled then exists. So a test stops
+the tool at one exchange of its print protocol.
+
+Every job of "Quillo" also appends one line "title<TAB>options" to
+DIR/jobs/jobs.log, written by the queue's pass-through filter, so a test sees
+each job's title and options. Works as root (cupsd then runs filters as lp)
+and as a normal user.
 """
+import asyncio
 import os
 import pwd
 import signal
@@ -18,6 +32,7 @@ import sys
 import time
 
 QUEUE = "Quillo"
+PDF_QUEUE = "QuilloPDF"
 
 
 def write(path, text, mode=0o644):
@@ -102,12 +117,36 @@ exec cat
     return socket
 
 
-def start(base):
+def cups_pdf_conf(base):
+    # cups-pdf reads only /etc/cups/cups-pdf.conf: start_pdf mounts this copy
+    # over it in cupsd's own mount namespace.
+    os.makedirs(f"{base}/pdf", exist_ok=True)
+    os.chmod(f"{base}/pdf", 0o1777)
+    conf = f"{base}/cups-pdf.conf"
+    write(conf, f"""Out {base}/pdf
+AnonDirName {base}/pdf
+Spool {base}/cups-pdf-spool
+Log {base}/log
+UserUMask 0022
+Grp root
+""")
+    return conf
+
+
+def start(base, pdf=False):
     base = os.path.abspath(base)
     os.makedirs(base, exist_ok=True)
     socket = configure(base)
+    command = ["cupsd", "-f", "-c", f"{base}/cupsd.conf", "-s", f"{base}/cups-files.conf"]
+    if pdf:
+        if os.getuid() != 0:
+            sys.exit("the cups-pdf queue needs root (a mount namespace of its own)")
+        # unshare and sh exec into cupsd: the pid written below stays cupsd's.
+        command = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+                   'mount --bind "$0" /etc/cups/cups-pdf.conf && exec "$@"',
+                   cups_pdf_conf(base), *command]
     daemon = subprocess.Popen(
-        ["cupsd", "-f", "-c", f"{base}/cupsd.conf", "-s", f"{base}/cups-files.conf"],
+        command,
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
         stderr=open(f"{base}/log/cupsd.stderr", "w"), start_new_session=True)
     write(os.path.join(base, "cupsd.pid"), f"{daemon.pid}\n")
@@ -126,27 +165,116 @@ def start(base):
     subprocess.run(["lpadmin", "-p", QUEUE, "-E", "-v", f"file://{base}/printed.pdf",
                     "-P", f"{base}/quillo.ppd"], env=environment, check=True,
                    capture_output=True)
-    print(socket)
+    if pdf:
+        subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", "cups-pdf:/",
+                        "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd",
+                        "-o", "PageSize=A4"], env=environment, check=True, capture_output=True)
+    relay_process = subprocess.Popen(
+        [sys.executable, os.path.abspath(__file__), "relay", base], stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL, start_new_session=True)
+    write(os.path.join(base, "relay.pid"), f"{relay_process.pid}\n")
+    for _ in range(100):
+        if os.path.exists(os.path.join(base, "relay.sock")):
+            break
+        time.sleep(0.05)
+    print(os.path.join(base, "relay.sock"))
+
+
+OPERATIONS = {"Create-Job": 0x05, "Send-Document": 0x06, "Cancel-Job": 0x08,
+              "Get-Job-Attributes": 0x09, "Get-Jobs": 0x0A, "Get-Printer-Attributes": 0x0B,
+              "Release-Job": 0x0D}
+
+
+def stall_for(base, operation):
+    try:
+        with open(os.path.join(base, "stall")) as file:
+            name, _, side = file.read().strip().partition(" ")
+    except OSError:
+        return None
+    return side if OPERATIONS.get(name) == operation else None
+
+
+async def held(base, client):
+    open(os.path.join(base, "stalled"), "w").close()
+    while os.path.exists(os.path.join(base, "stall")):
+        await asyncio.sleep(0.05)
+    # A client killed just before the stall was lifted is seen as gone.
+    await asyncio.sleep(0.2)
+    return not client.at_eof()
+
+
+async def pipe(source, sink):
+    try:
+        while data := await source.read(65536):
+            sink.write(data)
+            await sink.drain()
+    except (ConnectionError, OSError):
+        pass
+    finally:
+        sink.close()
+
+
+async def relay_connection(base, client, client_out):
+    # The first request's IPP operation follows the HTTP header.
+    head = b""
+    while (end := head.find(b"\r\n\r\n")) < 0 or len(head) < end + 8:
+        data = await client.read(65536)
+        if not data:
+            client_out.close()
+            return
+        head += data
+    side = stall_for(base, int.from_bytes(head[end + 6:end + 8], "big"))
+    if side == "request" and not await held(base, client):
+        client_out.close()
+        return
+    server, server_out = await asyncio.open_unix_connection(os.path.join(base, "cups.sock"))
+    server_out.write(head)
+    upward = asyncio.ensure_future(pipe(client, server_out))
+    if side == "reply":
+        await asyncio.sleep(0.2)
+        if not await held(base, client):
+            server_out.close()
+            client_out.close()
+            upward.cancel()
+            return
+    await pipe(server, client_out)
+    await upward
+
+
+def relay(base):
+    async def serve():
+        server = await asyncio.start_unix_server(
+            lambda reader, writer: relay_connection(base, reader, writer),
+            os.path.join(base, "relay.sock"))
+        async with server:
+            await server.serve_forever()
+    asyncio.run(serve())
 
 
 def stop(base):
-    try:
-        with open(os.path.join(base, "cupsd.pid")) as file:
-            pid = int(file.read())
-    except (OSError, ValueError):
-        return
-    try:
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(100):
-            os.kill(pid, 0)
-            time.sleep(0.05)
-        os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    os.unlink(os.path.join(base, "cupsd.pid"))
+    for name in ("relay.pid", "cupsd.pid"):
+        try:
+            with open(os.path.join(base, name)) as file:
+                pid = int(file.read())
+        except (OSError, ValueError):
+            continue
+        try:
+            os.kill(pid, signal.SIGTERM)
+            for _ in range(100):
+                os.kill(pid, 0)
+                time.sleep(0.05)
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        os.unlink(os.path.join(base, name))
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop"):
+    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "start-pdf", "stop", "relay"):
         sys.exit(__doc__)
-    (start if sys.argv[1] == "start" else stop)(sys.argv[2])
+    if sys.argv[1] == "stop":
+        stop(sys.argv[2])
+    elif sys.argv[1] == "relay":
+        relay(sys.argv[2])
+    else:
+        start(sys.argv[2], pdf=sys.argv[1] == "start-pdf")
