@@ -9,7 +9,6 @@
 # state folders. Touches nothing of the reader's: everything lives in a
 # throw-away profile under /tmp, stopped by process id and removed at the end.
 # Usage: bench/soak.sh [build-dir] [checks] [checks-per-day]   (not run by CI)
-# Measured figures: README, "Long runs".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
                    stderr);
         return 2;
     }
-    const QString service = arguments.at(2);
+    const QString& service = arguments.at(2);
     const QByteArray issue = readAll(arguments.at(3));
     const int checks = arguments.at(4).toInt();
     const int perDay = std::max(1, arguments.at(5).toInt());
