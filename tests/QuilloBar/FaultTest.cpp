@@ -3,9 +3,7 @@
 // CUPS: each run that meets one ends in a line that says what happened, and
 // the next run, once the fault is gone, delivers (or knows it did) by itself.
 #include "agent/IssueCache.h"
-#include "store/BuildFingerprint.h"
-#include "store/Preferences.h"
-#include "store/Vault.h"
+#include "tests/QuilloBar/ReadyReader.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/NewspaperService.h"
 #include "tests/support/PrivateCups.h"
@@ -97,18 +95,7 @@ class Faults : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.ready() && cups.ready());
-        qputenv("CURL_CA_BUNDLE", service.caBundle().toUtf8());
-        qputenv("CUPS_SERVER", cups.server().toUtf8());
-        Vault::save(token, SecretAccount::printToken);
-        Vault::save(service.origin() + hookPath, SecretAccount::einkWebhook);
-        Preferences stored;
-        stored.setString(PreferenceKey::origin, relay.origin());
-        stored.setString(PreferenceKey::destination, QStringLiteral("both"));
-        stored.setString(PreferenceKey::printer, testing::PrivateCups::queue());
-        stored.setBoolean(PreferenceKey::didShowWelcome, true);
-        stored.setString(PreferenceKey::authorizedBuild,
-                         buildFingerprint(testing::buildRoot().toStdString()));
-        ASSERT_TRUE(stored.sync());
+        ASSERT_TRUE(testing::storeReadyReader(service, cups, relay.origin(), token, hookPath));
     }
 
     void TearDown() override {
