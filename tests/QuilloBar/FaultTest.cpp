@@ -2,7 +2,6 @@
 // process of its own and the real tool, the local service and the private
 // CUPS: each run that meets one ends in a line that says what happened, and
 // the next run, once the fault is gone, delivers (or knows it did) by itself.
-#include "agent/IssueCache.h"
 #include "tests/QuilloBar/ReadyReader.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/NewspaperService.h"
@@ -10,6 +9,7 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -35,8 +35,8 @@ void waitUntil(const std::function<bool()>& condition) {
     ASSERT_TRUE(QTest::qWaitFor(condition, 30000));
 }
 
-// A TCP relay to the service that can go away and come back on the same port:
-// the service as the agent sees it, unreachable and reachable again.
+// The service as the agent sees it, through a relay that can go away and come
+// back on the same port (tcp_relay.py).
 class Relay {
 public:
     explicit Relay(int target) : target_(target) { start(); }
@@ -46,8 +46,8 @@ public:
 
     void start() {
         process_.start(QStringLiteral("/usr/bin/python3"),
-                       {QStringLiteral("-c"), QString::fromLatin1(script), QString::number(port_),
-                        QString::number(target_)});
+                       {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/tcp_relay.py"),
+                        QString::number(port_), QString::number(target_)});
         process_.waitForReadyRead(10000);
         port_ = process_.readLine().trimmed().toInt();
     }
@@ -60,36 +60,10 @@ public:
     }
 
 private:
-    static constexpr const char* script = R"py(
-import socket, sys, threading
-listener = socket.socket()
-listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-listener.bind(("127.0.0.1", int(sys.argv[1])))
-listener.listen(16)
-print(listener.getsockname()[1], flush=True)
-def pipe(source, sink):
-    try:
-        while data := source.recv(65536):
-            sink.sendall(data)
-    except OSError:
-        pass
-    for end in (source, sink):
-        try:
-            end.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-while True:
-    client, _ = listener.accept()
-    server = socket.create_connection(("127.0.0.1", int(sys.argv[2])))
-    for ends in ((client, server), (server, client)):
-        threading.Thread(target=pipe, args=ends, daemon=True).start()
-)py";
     QProcess process_;
     int port_ = 0;
     int target_;
 };
-
-enum class Fault { keyringGone, cupsdRestarted, serviceUnreachable, diskFull, stateUnwritable };
 
 class Faults : public ::testing::Test {
 protected:
@@ -136,20 +110,6 @@ protected:
         return lines.value(lines.size() - 1);
     }
 
-    // The companion tool's step now running, if any.
-    static QString toolStep() {
-        const QString tool =
-            QFileInfo(testing::buildRoot() + "/libexec/quillo/quillo-print").canonicalFilePath();
-        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            if (QFileInfo("/proc/" + pid + "/exe").symLinkTarget() == tool &&
-                readFile("/proc/" + pid + "/environ").contains("HOME=" + qgetenv("HOME") + '\0')) {
-                return QString::fromUtf8(
-                    readFile("/proc/" + pid + "/cmdline").split('\0').value(1));
-            }
-        }
-        return {};
-    }
-
     [[nodiscard]] qsizetype jobsOf(const QString& id) const {
         return cups.filteredJobs(0).filter(QRegularExpression("^Quillo " + id + "\t")).size();
     }
@@ -176,11 +136,10 @@ protected:
                             {"wait", "--session", "--timeout=10", "org.freedesktop.secrets"}, {});
     }
 
-    // cupsd killed while a print step waits on it, and started again.
+    // cupsd killed while the print step's connection waits in the stopped
+    // scheduler's queue, and started again.
     void restartCupsd() const {
-        waitUntil([] { return toolStep() == "print"; });
         const QString socket = cups.server();
-        // The tool's connection waits in the stopped scheduler's queue.
         waitUntil([&] {
             return QString::fromUtf8(readFile(QStringLiteral("/proc/net/unix"))).count(socket) > 1;
         });
@@ -197,90 +156,75 @@ protected:
     QProcess keyring;
 };
 
-// Columns: the fault, the start of the line of the run that meets it (the
-// tool's own words follow), the next run's line once the fault is gone, and
-// the copies printed in all. The keyring that vanishes mid-run is not needed
-// again by that run; cupsd restarted mid-job loses the job and the record
-// with it, so the next run prints; a full disk keeps no half issue; a state
-// folder that a file stands in for (root writes through any mode) keeps the
-// print from going out unrecorded.
+// Columns: the fault (set up before the run, or done to it meanwhile), what
+// takes it away, the start of the line of the run that meets it (the tool's
+// own words follow), and the next run's line. The keyring that vanishes
+// mid-run is not needed again by that run; cupsd restarted mid-job loses the
+// job and the record with it, so the next run prints; a full disk (a private
+// tmpfs of 128 KiB over the feed folder, as root) keeps no half issue; a
+// state folder that a file stands in for (root writes through any mode) keeps
+// the print from going out unrecorded. Each issue reaches the printer once.
 TEST_F(Faults, EachEndsInALineAndTheNextRunRecoversByItself) {
     const QString state =
         qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + "/.local/state") + "/quillo";
     const QString feeds = QDir::homePath() + "/.config/quillo/feeds";
+    const QStringList fullDisk{"unshare",
+                               "-m",
+                               "sh",
+                               "-c",
+                               "mount -t tmpfs -o size=128k quillo-full \"$0\" && exec \"$1\"",
+                               feeds};
+    using Action = std::function<void()>;
     struct Row {
-        Fault fault;
+        Action before;
+        Action meanwhile;
+        Action after;
         QString faultLine;
         QString nextLine;
+        bool onFullDisk = false;
     };
     const std::vector<Row> rows{
-        {Fault::keyringGone, delivered, known},
-        {Fault::cupsdRestarted, "Print stopped: ", delivered},
-        {Fault::serviceUnreachable, "Check failed: ", delivered},
-        {Fault::diskFull, "Check failed: ", delivered},
-        {Fault::stateUnwritable, "Print stopped: ", delivered},
+        {{},
+         [&] {
+             waitUntil([&] { return !service.requests().isEmpty(); });
+             killKeyring();
+             service.release();
+         },
+         [&] { startKeyring(); },
+         delivered,
+         known},
+        {[&] { cups.freeze(true); }, [&] { restartCupsd(); }, {}, "Print stopped: ", delivered},
+        {[&] { relay.stop(); }, {}, [&] { relay.start(); }, "Check failed: ", delivered},
+        {[&] { QDir().mkpath(feeds); }, {}, {}, "Check failed: ", delivered, true},
+        {[&] {
+             QDir().rename(state, state + ".away");
+             testing::writeFile(state, "not a folder");
+         },
+         {},
+         [&] {
+             QFile::remove(state);
+             QDir().rename(state + ".away", state);
+         },
+         "Print stopped: ",
+         delivered},
     };
     int number = 0;
     for (const Row& row : rows) {
         const QString id = QStringLiteral("fault-%1").arg(++number);
         SCOPED_TRACE(id.toStdString());
-        QStringList wrapper;
-        std::function<void()> meanwhile;
-        switch (row.fault) {
-        case Fault::keyringGone:
-            publish(id, true);
-            meanwhile = [&] {
-                waitUntil([&] { return !service.requests().isEmpty(); });
-                killKeyring();
-                service.release();
-            };
-            break;
-        case Fault::cupsdRestarted:
-            publish(id);
-            cups.freeze(true);
-            meanwhile = [&] { restartCupsd(); };
-            break;
-        case Fault::serviceUnreachable:
-            publish(id);
-            relay.stop();
-            break;
-        case Fault::diskFull:
-            if (::geteuid() != 0) {
-                std::cout << "[ SKIPPED  ] the full disk: a private mount takes root\n";
-                continue;
-            }
-            publish(id);
-            QDir().mkpath(feeds);
-            wrapper = QStringList{"unshare",
-                                  "-m",
-                                  "sh",
-                                  "-c",
-                                  "mount -t tmpfs -o size=128k quillo-full \"$0\" && exec \"$1\"",
-                                  feeds};
-            break;
-        case Fault::stateUnwritable:
-            publish(id);
-            QDir().rename(state, state + ".away");
-            testing::writeFile(state, "not a folder");
-            break;
+        if (row.onFullDisk && ::geteuid() != 0) {
+            std::cout << "[ SKIPPED  ] the full disk: a private mount takes root\n";
+            continue;
         }
-        const QString faultLine = deliver(wrapper, meanwhile);
+        // The keyring goes while the agent waits for the service.
+        publish(id, number == 1);
+        if (row.before) {
+            row.before();
+        }
+        const QString faultLine = deliver(row.onFullDisk ? fullDisk : QStringList(), row.meanwhile);
         EXPECT_TRUE(faultLine.startsWith(row.faultLine)) << faultLine.toStdString();
-
-        switch (row.fault) {
-        case Fault::keyringGone:
-            startKeyring();
-            break;
-        case Fault::serviceUnreachable:
-            relay.start();
-            break;
-        case Fault::stateUnwritable:
-            QFile::remove(state);
-            QDir().rename(state + ".away", state);
-            break;
-        case Fault::cupsdRestarted:
-        case Fault::diskFull:
-            break;
+        if (row.after) {
+            row.after();
         }
         const QString nextLine = deliver();
         EXPECT_EQ(nextLine.toStdString(), row.nextLine.toStdString());
