@@ -6,7 +6,6 @@
 #include "QuilloBar/TrayHostWatcher.h"
 #include "QuilloBar/UserText.h"
 #include "agent/IssueCache.h"
-#include "kit/DisplayRenderer.h"
 #include "store/BuildFingerprint.h"
 #include "store/InstallTree.h"
 #include "store/Preferences.h"
@@ -338,6 +337,8 @@ RunSettings AppDelegate::runSettings(bool delivery) const {
     settings.deliveryKey = unlockedToken_.value_or(QString());
     settings.toolPath =
         QString::fromStdString((installRoot_ / InstallTree::companionTool).string());
+    settings.rendererPath =
+        QString::fromStdString((installRoot_ / InstallTree::executable).string());
     settings.destination = defaults_->destination();
     settings.pageCount = defaults_->effectivePageCount();
     settings.delivery = delivery;
@@ -444,13 +445,9 @@ void AppDelegate::previewDisplay() {
     }
     const QString image = previewImagePath(*pdf);
     inBackground(
-        [pdf = *pdf, image, model = form_.display()]() -> std::optional<QString> {
-            try {
-                DisplayRenderer::render(pdf.toStdString(), image.toStdString(), model);
-                return std::nullopt;
-            } catch (const std::exception& error) {
-                return QString::fromUtf8(error.what());
-            }
+        [pdf = *pdf, image, model = form_.display(),
+         renderer = QString::fromStdString((installRoot_ / InstallTree::executable).string())] {
+            return renderDisplayFrame(renderer, pdf, image, model);
         },
         [this, image](const std::optional<QString>& failure) {
             if (failure) {

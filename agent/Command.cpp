@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <string_view>
 #include <sys/wait.h>
 #include <system_error>
 #include <thread>
@@ -95,17 +96,42 @@ CommandResult startFailure(int error) {
     return {1, QString::fromStdString(std::generic_category().message(error)), false};
 }
 
-std::vector<std::string> mergedEnvironment(const CommandEnvironment& extra) {
+// What a child may inherit of this process's environment: where to find
+// programs, files and settings, the language, the print server, the proxy and
+// the CA bundle. Anything else (a key exported in the shell that started the
+// agent, SSLKEYLOGFILE, a preload) stays here; a step's own secret comes only
+// through the entries its caller names.
+bool inherited(std::string_view name) {
+    static constexpr std::array<std::string_view, 13> names{
+        "PATH",        "HOME",        "LANG",     "CUPS_SERVER", "CURL_CA_BUNDLE",
+        "http_proxy",  "https_proxy", "no_proxy", "all_proxy",   "HTTP_PROXY",
+        "HTTPS_PROXY", "NO_PROXY",    "ALL_PROXY"};
+    static constexpr std::array<std::string_view, 2> prefixes{"XDG_", "LC_"};
+#if defined(__SANITIZE_ADDRESS__)
+    // A sanitized build's children report where its tests look for reports.
+    if (name == "ASAN_OPTIONS" || name == "UBSAN_OPTIONS" || name == "LSAN_OPTIONS") {
+        return true;
+    }
+#endif
+    return std::find(names.begin(), names.end(), name) != names.end() ||
+           std::any_of(prefixes.begin(), prefixes.end(), [name](std::string_view prefix) {
+               return name.size() > prefix.size() && name.starts_with(prefix);
+           });
+}
+
+std::vector<std::string> childEnvironment(const CommandEnvironment& extra) {
     std::vector<std::string> entries;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        entries.emplace_back(*entry);
+        const std::string_view text(*entry);
+        const auto equals = text.find('=');
+        if (equals != std::string_view::npos &&
+            !extra.contains(QString::fromUtf8(text.substr(0, equals))) &&
+            inherited(text.substr(0, equals))) {
+            entries.emplace_back(text);
+        }
     }
     for (auto it = extra.cbegin(); it != extra.cend(); ++it) {
-        const std::string name = it.key().toStdString();
-        const std::string prefix = name + '=';
-        std::erase_if(entries,
-                      [&prefix](const std::string& entry) { return entry.starts_with(prefix); });
-        entries.push_back(prefix + it.value().toStdString());
+        entries.push_back(it.key().toStdString() + '=' + it.value().toStdString());
     }
     return entries;
 }
@@ -231,8 +257,9 @@ QString silentEnd(int waitStatus, const QString& program) {
 } // namespace
 
 CommandResult command(const QString& path, const QStringList& arguments,
-                      const std::optional<CommandEnvironment>& extraEnvironment,
-                      std::optional<std::chrono::steady_clock::time_point> deadline) {
+                      const std::optional<CommandEnvironment>& environment,
+                      std::optional<std::chrono::steady_clock::time_point> deadline,
+                      const std::optional<QByteArray>& standardInput) {
     const std::string executable = path.toStdString();
     std::vector<std::string> argumentStrings{executable};
     for (const auto& argument : arguments) {
@@ -240,8 +267,8 @@ CommandResult command(const QString& path, const QStringList& arguments,
     }
     CStringArray argv(std::move(argumentStrings));
     std::optional<CStringArray> envp;
-    if (extraEnvironment) {
-        envp.emplace(mergedEnvironment(*extraEnvironment));
+    if (environment) {
+        envp.emplace(childEnvironment(*environment));
     }
 
     // Close-on-exec from the start, so children that other threads spawn at
@@ -256,7 +283,33 @@ CommandResult command(const QString& path, const QStringList& arguments,
         return startFailure(errno);
     }
 
+    // The input is written whole before the child starts, so it must fit the
+    // pipe: a request of a few paths does, and nothing then waits on the child.
+    FileDescriptor inputEnd;
+    if (standardInput) {
+        std::array<int, 2> input{-1, -1};
+        if (::pipe2(input.data(), O_CLOEXEC) != 0) {
+            return startFailure(errno);
+        }
+        inputEnd.reset(moveAboveStandardStreams(input[0]));
+        FileDescriptor inputWriter(moveAboveStandardStreams(input[1]));
+        if (inputEnd.get() < 0 || inputWriter.get() < 0) {
+            return startFailure(errno);
+        }
+        if (standardInput->size() > ::fcntl(inputWriter.get(), F_GETPIPE_SZ)) {
+            return startFailure(E2BIG);
+        }
+        if (!standardInput->isEmpty() &&
+            ::write(inputWriter.get(), standardInput->constData(),
+                    static_cast<std::size_t>(standardInput->size())) != standardInput->size()) {
+            return startFailure(errno);
+        }
+    }
+
     SpawnFileActions actions;
+    if (standardInput) {
+        ::posix_spawn_file_actions_adddup2(actions.get(), inputEnd.get(), STDIN_FILENO);
+    }
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO);
     ::posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO);
 
@@ -286,6 +339,7 @@ CommandResult command(const QString& path, const QStringList& arguments,
     }
     // Only the child may hold the write end, or end of file never comes.
     writeEnd.reset();
+    inputEnd.reset();
 
     QByteArray bytes;
     bool truncated = false;

@@ -1,7 +1,6 @@
 #include "agent/DeliveryRun.h"
 
 #include "agent/Command.h"
-#include "kit/DisplayRenderer.h"
 #include "store/Sha256.h"
 
 #include <QFile>
@@ -9,7 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
-#include <exception>
+#include <algorithm>
 #include <filesystem>
 
 namespace quillo {
@@ -83,11 +82,10 @@ QString displayIssue(const RunSettings& settings, const QString& issue, const QS
                      std::chrono::milliseconds stepTimeLimit, QStringList outcomes) {
     const QString prefix = outcomes.isEmpty() ? QString() : outcomes.join(separator) + separator;
     const QString frame = displayFramePath(pdf);
-    try {
-        DisplayRenderer::render(std::filesystem::path(pdf.toStdString()),
-                                std::filesystem::path(frame.toStdString()), settings.displayModel);
-    } catch (const std::exception& error) {
-        return prefix + QStringLiteral("Display render failed: ") + QString::fromUtf8(error.what());
+    if (const auto failure = renderDisplayFrame(
+            settings.rendererPath, pdf, frame, settings.displayModel,
+            std::min<std::chrono::milliseconds>(stepTimeLimit, renderTimeLimit))) {
+        return prefix + QStringLiteral("Display render failed: ") + *failure;
     }
 
     const QStringList arguments{QStringLiteral("sync"),
@@ -118,6 +116,29 @@ QString displayFramePath(const QString& pdf) {
     std::filesystem::path frame(pdf.toStdString());
     frame.replace_extension("display.png");
     return QString::fromStdString(frame.string());
+}
+
+std::optional<QString> renderDisplayFrame(const QString& renderer, const QString& pdf,
+                                          const QString& frame, DisplayModel model,
+                                          std::chrono::milliseconds timeLimit) {
+    const QJsonObject request{{QStringLiteral("pdf"), pdf},
+                              {QStringLiteral("output"), frame},
+                              {QStringLiteral("model"), QString::fromLatin1(rawValue(model))}};
+    // No entries of its own: the renderer gets no key, no webhook, no origin.
+    const auto result = command(renderer, {QStringLiteral("--render-display-stdin")},
+                                CommandEnvironment{}, std::chrono::steady_clock::now() + timeLimit,
+                                QJsonDocument(request).toJson(QJsonDocument::Compact));
+    if (result.exitStatus == 0 && !result.deadlinePassed) {
+        return std::nullopt;
+    }
+    // Render mode's own failure line; a crash, a hang or a program that did
+    // not start has none, and reads as a frame that could not be drawn.
+    const QLatin1StringView failed("Could not render display frame: ");
+    const QString line = result.output.trimmed();
+    if (!result.deadlinePassed && line.startsWith(failed) && !line.contains(u'\n')) {
+        return line.mid(failed.size());
+    }
+    return QString::fromUtf8(DisplayError(DisplayError::render).what());
 }
 
 std::optional<CheckResult> readCheckResult(const QString& output) {

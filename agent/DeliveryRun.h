@@ -16,6 +16,8 @@ struct RunSettings {
     QString origin;
     QString deliveryKey;
     QString toolPath;
+    // The program whose render mode draws display frames (bin/quillo-bar).
+    QString rendererPath;
     DeliveryDestination destination = DeliveryDestination::printer;
     int pageCount = 3;
     bool delivery = false;
@@ -36,6 +38,18 @@ inline constexpr QLatin1StringView toolTimeoutMessage{
 // The frame beside the issue: the PDF's last extension replaced by
 // "display.png" (/feeds/a/issue-12.pdf gives /feeds/a/issue-12.display.png).
 QString displayFramePath(const QString& pdf);
+
+// A renderer that takes longer is killed: a frame takes a few tens of
+// milliseconds, and a PDF made to loop costs one frame, not a run.
+inline constexpr std::chrono::milliseconds renderTimeLimit = std::chrono::minutes(1);
+
+// Draws the front page of `pdf` into the 1-bit frame `frame` through render
+// mode in a child process, which holds no secret: a PDF that crashes MuPDF
+// costs one frame. Nothing on success; otherwise the renderer's description
+// of the failure (DisplayError's text when it gave none).
+std::optional<QString> renderDisplayFrame(const QString& renderer, const QString& pdf,
+                                          const QString& frame, DisplayModel model,
+                                          std::chrono::milliseconds timeLimit = renderTimeLimit);
 
 // What the check step prints on success. A member of the wrong JSON type
 // counts as absent.

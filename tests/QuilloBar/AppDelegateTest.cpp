@@ -92,8 +92,9 @@ void storeSecrets(const std::optional<QString>& token, const std::optional<QStri
 class AppDelegateTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        // An executable of its own, so the build has a fingerprint to authorize.
-        testing::writeFile(tool.root.filePath("bin/quillo-bar"), "a build");
+        // The built program, which draws the display frames and gives the
+        // stand-in tree a fingerprint to authorize.
+        QFile::link(testing::buildRoot() + "/bin/quillo-bar", tool.root.filePath("bin/quillo-bar"));
         testing::writeProgram(printerListing, "#!/bin/sh\necho 'printer Office is idle.'\n");
         testing::writeFile(pdf, testing::grayLetterPdf(255));
         tool.answer(download, R"({"issue":"issue-7","pdf":")" + pdf.toUtf8() + "\"}");

@@ -5,9 +5,7 @@
 // may not be found.
 #include "QuilloBar/AppDelegate.h"
 #include "agent/IssueCache.h"
-#include "store/BuildFingerprint.h"
-#include "store/Preferences.h"
-#include "store/Vault.h"
+#include "tests/QuilloBar/ReadyReader.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/NewspaperService.h"
 #include "tests/support/PrivateCups.h"
@@ -55,19 +53,7 @@ class EndToEnd : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(service.ready() && cups.ready());
-        qputenv("CURL_CA_BUNDLE", service.caBundle().toUtf8());
-        qputenv("CUPS_SERVER", cups.server().toUtf8());
-        Vault::save(token, SecretAccount::printToken);
-        Vault::save(service.origin() + hookPath, SecretAccount::einkWebhook);
-        Preferences stored;
-        stored.setString(PreferenceKey::origin, service.origin());
-        stored.setString(PreferenceKey::destination, QStringLiteral("both"));
-        stored.setString(PreferenceKey::printer, testing::PrivateCups::queue());
-        stored.setString(PreferenceKey::displayModel, QStringLiteral("x"));
-        stored.setBoolean(PreferenceKey::didShowWelcome, true);
-        stored.setString(PreferenceKey::authorizedBuild,
-                         buildFingerprint(testing::buildRoot().toStdString()));
-        ASSERT_TRUE(stored.sync());
+        ASSERT_TRUE(testing::storeReadyReader(service, cups, service.origin(), token, hookPath));
     }
 
     // Publishes a two-page issue as the latest; the service holds its answer

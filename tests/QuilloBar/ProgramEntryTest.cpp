@@ -4,8 +4,13 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 namespace quillo {
@@ -84,6 +89,39 @@ TEST(ProgramEntry, EveryModeFailsClosedWithoutItsInstallFolder) {
         EXPECT_EQ(outcome.exitStatus, 1) << mode;
         EXPECT_EQ(outcome.standardError,
                   "Quillo cannot find its install folder: /proc/self/exe is unreadable.\n");
+    }
+}
+
+// Each mode starts without core dumps and untraceable: as another user, the
+// kernel then hands the files under its /proc entry to root, and its core size
+// limit is zero.
+TEST(ProgramEntry, EveryModeStartsWithoutCoreDumps) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "telling a process that cannot dump from one that can takes another user";
+    }
+    const QString program = testing::buildRoot() + QStringLiteral("/bin/quillo-bar");
+    for (const char* mode : {"--render-display-stdin", "--configure-stdin"}) {
+        SCOPED_TRACE(mode);
+        QProcess process;
+        // Waits on its standard input, which stays open.
+        process.start(QStringLiteral("setpriv"),
+                      {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program, mode});
+        ASSERT_TRUE(process.waitForStarted());
+        const QString entry = QStringLiteral("/proc/%1").arg(process.processId());
+        bool hardened = false;
+        for (int attempt = 0; attempt < 1000 && !hardened; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            hardened = QFileInfo(entry + "/exe").symLinkTarget() ==
+                           QFileInfo(program).canonicalFilePath() &&
+                       QFileInfo(entry + "/limits").ownerId() == 0 &&
+                       QString::fromUtf8(testing::readFile(entry + "/limits"))
+                           .contains(QRegularExpression(R"(Max core file size +0 +0 )"));
+        }
+        process.closeWriteChannel();
+        if (process.waitForFinished(10000) && process.exitCode() != 1) {
+            GTEST_SKIP() << "the build tree is closed to other users";
+        }
+        EXPECT_TRUE(hardened);
     }
 }
 

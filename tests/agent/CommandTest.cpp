@@ -1,6 +1,7 @@
 #include "agent/Command.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
@@ -53,6 +54,62 @@ TEST(Command, UnknownExitStatusIsAFailure) {
     for (const auto& result : {plain, bounded}) {
         EXPECT_EQ(std::tuple(result.exitStatus, result.output, result.deadlinePassed),
                   std::tuple(1, QStringLiteral("sent\n"), false));
+    }
+}
+
+// With an environment of its own, a child inherits only the allowlisted
+// variables, never a look-alike, and the caller's entries win over inherited
+// ones: a key or a TLS key log exported in the agent's shell reaches no step.
+TEST(Command, ChildGetsOnlyTheAllowlistedEnvironmentAndItsOwnEntries) {
+    // Name, value in this process, whether the child sees it.
+    const std::vector<std::tuple<QByteArray, QByteArray, bool>> rows{
+        {"PATH", "/usr/bin:/bin", true},
+        {"LANG", "de_DE.UTF-8", true},
+        {"LC_TIME", "C", true},
+        {"XDG_STATE_HOME", "/tmp/state", true},
+        {"CUPS_SERVER", "/tmp/cups.sock", true},
+        {"CURL_CA_BUNDLE", "/tmp/ca.pem", true},
+        {"https_proxy", "http://proxy:3128", true},
+        {"ALL_PROXY", "socks5://proxy", true},
+        {"no_proxy", "localhost", true},
+        {"SSLKEYLOGFILE", "/tmp/keys.log", false},
+        {"QUILLO_EINK_WEBHOOK", "https://hook.example/shell", false},
+        {"LD_PRELOAD", "/tmp/spy.so", false},
+        {"LANGUAGE", "de", false},
+        {"XDG_", "bare", false},
+        {"LC", "bare", false},
+        {"PATHS", "/tmp", false},
+        {"HTTPS_PROXY_EXTRA", "x", false},
+    };
+    for (const auto& [name, value, passes] : rows) {
+        qputenv(name.constData(), value);
+    }
+    qputenv("QUILLO_PRINT_TOKEN", "key-from-the-shell");
+    const auto result =
+        command(QStringLiteral("/usr/bin/env"), {},
+                CommandEnvironment{{"QUILLO_PRINT_TOKEN", "step-key"}, {"LC_TIME", "POSIX"}});
+    for (const auto& [name, value, passes] : rows) {
+        qunsetenv(name.constData());
+    }
+    qunsetenv("QUILLO_PRINT_TOKEN");
+    const QStringList lines = result.output.split(u'\n', Qt::SkipEmptyParts);
+    for (const auto& [name, value, passes] : rows) {
+        const QString entry = QString::fromUtf8(name + '=' + value);
+        EXPECT_EQ(lines.contains(entry), passes && name != "LC_TIME") << name.constData();
+    }
+    EXPECT_EQ(lines.filter(QRegularExpression("^(QUILLO_PRINT_TOKEN|LC_TIME)=")),
+              QStringList({"LC_TIME=POSIX", "QUILLO_PRINT_TOKEN=step-key"}));
+}
+
+// Standard input is written whole before the child starts, so it may be at
+// most one pipe's capacity; more is refused rather than left to block.
+TEST(Command, StandardInputUpToOnePipeFull) {
+    for (const qsizetype size : {qsizetype{0}, qsizetype{65536}, qsizetype{65537}}) {
+        const auto result = command("/bin/sh", {"-c", "wc -c"}, std::nullopt,
+                                    std::chrono::steady_clock::now() + 30s, QByteArray(size, 'a'));
+        EXPECT_EQ(std::pair(result.exitStatus, result.output.trimmed()),
+                  size > 65536 ? std::pair(1, QStringLiteral("Argument list too long"))
+                               : std::pair(0, QString::number(size)));
     }
 }
 
