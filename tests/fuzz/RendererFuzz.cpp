@@ -10,7 +10,7 @@ void quillo::fuzz::testOne(std::string_view input) {
     }
     try {
         const auto frame =
-            DisplayRenderer::rasterize(scratchFile("issue.pdf", input), DisplayModel::og, 1);
+            DisplayRenderer::rasterize(scratchFile("issue.pdf", input), DisplayModel::og);
         require(frame.width == 800 && frame.height == 480 &&
                     frame.packed.size() == std::size_t{800} / 8 * 480,
                 "a frame has the model's size");
