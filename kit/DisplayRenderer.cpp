@@ -74,8 +74,8 @@ void drawGray(const std::filesystem::path& pdf, DisplayModel model, Use use) {
 }
 
 // The frame's rows as the PNG's scanlines, each after its filter type, None,
-// compressed into one piece.
-std::vector<OneBitPng::Piece> compressed(const fz_pixmap& gray) {
+// compressed.
+OneBitPng::Deflated compressed(const fz_pixmap& gray) {
     const std::size_t length = OneBitPng::scanlineLength(gray.w);
     const std::size_t size = length * static_cast<std::size_t>(gray.h);
     const auto scanlines = std::make_unique_for_overwrite<unsigned char[]>(size);
@@ -83,11 +83,11 @@ std::vector<OneBitPng::Piece> compressed(const fz_pixmap& gray) {
         scanlines[start] = 0;
     }
     kit::threshold(gray.samples, gray.stride, gray.w, gray.h, {scanlines.get() + 1, length});
-    std::vector<OneBitPng::Piece> pieces(1);
-    if (!OneBitPng::compress(scanlines.get(), size, length, true, pieces.front())) {
+    OneBitPng::Deflated deflated;
+    if (!OneBitPng::compress(scanlines.get(), size, length, deflated)) {
         kit::fail(DisplayError::render);
     }
-    return pieces;
+    return deflated;
 }
 
 } // namespace
@@ -103,9 +103,9 @@ Frame rasterize(const std::filesystem::path& pdf, DisplayModel model) {
 }
 
 void render(const std::filesystem::path& pdf, const std::filesystem::path& to, DisplayModel model) {
-    std::vector<OneBitPng::Piece> pieces;
-    drawGray(pdf, model, [&](const fz_pixmap& gray) { pieces = compressed(gray); });
-    kit::writeFrame(to, width(model), height(model), pieces);
+    OneBitPng::Deflated scanlines;
+    drawGray(pdf, model, [&](const fz_pixmap& gray) { scanlines = compressed(gray); });
+    kit::writeFrame(to, width(model), height(model), scanlines);
 }
 
 } // namespace quillo::DisplayRenderer

@@ -83,9 +83,9 @@ private:
 } // namespace
 
 void writeFrame(const std::filesystem::path& to, int width, int height,
-                const std::vector<OneBitPng::Piece>& pieces) {
+                const OneBitPng::Deflated& scanlines) {
     TemporaryFile temporary(to);
-    if (!OneBitPng::write(temporary.file(), width, height, pieces) ||
+    if (!OneBitPng::write(temporary.file(), width, height, scanlines) ||
         std::fflush(temporary.file()) != 0 || std::ferror(temporary.file()) != 0) {
         fail(DisplayError::save);
     }

@@ -6,13 +6,12 @@
 #include "kit/OneBitPng.h"
 
 #include <filesystem>
-#include <vector>
 
 namespace quillo::kit {
 
 // Throws `render` when the temporary file cannot be made, `save` when writing
 // or renaming fails, and std::system_error when its mode cannot be set.
 void writeFrame(const std::filesystem::path& to, int width, int height,
-                const std::vector<OneBitPng::Piece>& pieces);
+                const OneBitPng::Deflated& scanlines);
 
 } // namespace quillo::kit
