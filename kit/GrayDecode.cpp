@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 namespace quillo::kit {
 namespace {
@@ -48,6 +47,44 @@ bool needsHeightPatch(const fz_buffer* jpeg, int height) {
     return false;
 }
 
+// Whether MuPDF's decode of the image can be taken over by decodeJpegToGray.
+bool isPlainRgbJpeg(fz_context* context, fz_image* image, fz_compressed_buffer* compressed,
+                    int factor) {
+    return compressed->params.type == FZ_IMAGE_JPEG && factor <= 3 && image->bpc == 8 &&
+           image->n == 3 && image->use_colorkey == 0 && image->use_decode == 0 &&
+           image->imagemask == 0 && image->colorspace != nullptr &&
+           fz_colorspace_type(context, image->colorspace) == FZ_COLORSPACE_RGB &&
+           !needsHeightPatch(compressed->buffer, image->h);
+}
+
+// Converts `rows` rows of colour from `strip` into the gray rows from `top`,
+// as MuPDF converts a whole image. Throws as MuPDF does.
+void convertStrip(fz_context* context, fz_colorspace* colorspace, unsigned char* strip, int rows,
+                  fz_pixmap* gray, int top) {
+    fz_pixmap* color = nullptr;
+    fz_pixmap* converted = nullptr;
+    fz_var(color);
+    fz_var(converted);
+    fz_try(context) {
+        color = fz_new_pixmap_with_data(context, colorspace, gray->w, rows, nullptr, 0, gray->w * 3,
+                                        strip);
+        converted = fz_convert_pixmap(context, color, fz_device_gray(context), nullptr, nullptr,
+                                      fz_default_color_params, 1);
+        for (int row = 0; row < rows; ++row) {
+            std::memcpy(gray->samples + static_cast<std::ptrdiff_t>(top + row) * gray->stride,
+                        converted->samples + static_cast<std::ptrdiff_t>(row) * converted->stride,
+                        static_cast<std::size_t>(gray->w));
+        }
+    }
+    fz_always(context) {
+        fz_drop_pixmap(context, converted);
+        fz_drop_pixmap(context, color);
+    }
+    fz_catch(context) {
+        fz_rethrow(context);
+    }
+}
+
 // An 8-bit RGB JPEG decoded at `factor` straight into gray, a few rows at
 // a time: the whole colour decode, three times the size of the gray one,
 // is never held, and each strip is converted while it is still in the
@@ -57,11 +94,7 @@ bool needsHeightPatch(const fz_buffer* jpeg, int height) {
 fz_pixmap* decodeJpegToGray(fz_context* context, fz_image* image, fz_compressed_buffer* compressed,
                             int factor) {
     constexpr int stripRows = 16;
-    if (compressed->params.type != FZ_IMAGE_JPEG || factor > 3 || image->bpc != 8 ||
-        image->n != 3 || image->use_colorkey != 0 || image->use_decode != 0 ||
-        image->imagemask != 0 || image->colorspace == nullptr ||
-        fz_colorspace_type(context, image->colorspace) != FZ_COLORSPACE_RGB ||
-        needsHeightPatch(compressed->buffer, image->h)) {
+    if (!isPlainRgbJpeg(context, image, compressed, factor)) {
         return nullptr;
     }
     const int w = (image->w + (1 << factor) - 1) >> factor;
@@ -71,12 +104,8 @@ fz_pixmap* decodeJpegToGray(fz_context* context, fz_image* image, fz_compressed_
     fz_stream* stream = fz_open_image_decomp_stream_from_buffer(context, compressed, &unreduced);
     fz_pixmap* gray = nullptr;
     unsigned char* strip = nullptr;
-    fz_pixmap* color = nullptr;
-    fz_pixmap* converted = nullptr;
     fz_var(gray);
     fz_var(strip);
-    fz_var(color);
-    fz_var(converted);
     fz_try(context) {
         gray = fz_new_pixmap(context, fz_device_gray(context), w, h, nullptr, 0);
         if (image->interpolate != 0) {
@@ -90,22 +119,10 @@ fz_pixmap* decodeJpegToGray(fz_context* context, fz_image* image, fz_compressed_
             const std::size_t wanted = colorStride * rows;
             const std::size_t read = fz_read(context, stream, strip, wanted);
             std::memset(strip + read, 0, wanted - read);
-            color = fz_new_pixmap_with_data(context, image->colorspace, w, rows, nullptr, 0,
-                                            static_cast<int>(colorStride), strip);
-            converted = fz_convert_pixmap(context, color, fz_device_gray(context), nullptr, nullptr,
-                                          fz_default_color_params, 1);
-            for (int row = 0; row < rows; ++row) {
-                std::memcpy(gray->samples + (top + row) * gray->stride,
-                            converted->samples + row * converted->stride,
-                            static_cast<std::size_t>(w));
-            }
-            fz_drop_pixmap(context, std::exchange(converted, nullptr));
-            fz_drop_pixmap(context, std::exchange(color, nullptr));
+            convertStrip(context, image->colorspace, strip, rows, gray, top);
         }
     }
     fz_always(context) {
-        fz_drop_pixmap(context, converted);
-        fz_drop_pixmap(context, color);
         fz_free(context, strip);
         fz_drop_stream(context, stream);
     }
