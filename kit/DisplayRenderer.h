@@ -23,10 +23,8 @@ struct Frame {
     std::vector<unsigned char> packed;
 };
 
-// The checks and the drawing of render(), without the PNG. The page is drawn
-// in horizontal bands on `threads` threads (the caller's included; 0: one per
-// available core, at most four); the frame is the same for every count.
-Frame rasterize(const std::filesystem::path& pdf, DisplayModel model, unsigned threads = 0);
+// The checks and the drawing of render(), without the PNG.
+Frame rasterize(const std::filesystem::path& pdf, DisplayModel model);
 
 // What a program that opens the kit at run time, rather than linking it, finds
 // with dlsym: renders like render() and returns true, or false with the

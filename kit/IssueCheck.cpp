@@ -14,10 +14,6 @@ constexpr float letterWidth = 612;
 constexpr float letterHeight = 792;
 constexpr float tolerance = 1;
 
-struct ContextDeleter {
-    void operator()(fz_context* context) const { fz_drop_context(context); }
-};
-
 void ignoreMessage(void* /*user*/, const char* /*message*/) {}
 
 template <typename Operation>
@@ -52,8 +48,7 @@ bool isLetterAsShown(fz_context* context, pdf_obj* page) {
 } // namespace
 
 Result check(const std::filesystem::path& pdf) {
-    const std::unique_ptr<fz_context, ContextDeleter> owner(
-        fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT));
+    const kit::Context owner(fz_new_context(nullptr, nullptr, FZ_STORE_DEFAULT));
     fz_context* context = owner.get();
     if (context == nullptr) {
         return {0, Problem::unreadable, 0};
@@ -66,8 +61,7 @@ Result check(const std::filesystem::path& pdf) {
     if (!opened || *opened == nullptr) {
         return {0, Problem::unreadable, 0};
     }
-    const auto drop = [context](pdf_document* document) { pdf_drop_document(context, document); };
-    const std::unique_ptr<pdf_document, decltype(drop)> document(*opened, drop);
+    const kit::Document document(*opened, {context});
 
     const auto pages = attempt(context, [&] {
         return pdf_needs_password(context, document.get())

@@ -222,17 +222,17 @@ private:
 
 } // namespace
 
-bool compress(const unsigned char* scanlines, std::size_t length, std::size_t rowLength, bool last,
-              Piece& piece) {
+bool compress(const unsigned char* scanlines, std::size_t length, std::size_t rowLength,
+              Deflated& deflated) {
     if (rowLength == 0 || rowLength > 32768 || length % rowLength != 0) {
         return false;
     }
     // Nine bits a byte at most, as literals; a match takes fewer.
     const std::size_t capacity = length / 8 * 9 + 64;
-    piece.deflated = std::make_unique_for_overwrite<unsigned char[]>(capacity);
-    BitWriter out(piece.deflated.get());
-    // One block of fixed codes: its last bit, then its type, 1.
-    out.put({(1U << 1U) | (last ? 1U : 0U), 3});
+    deflated.bytes = std::make_unique_for_overwrite<unsigned char[]>(capacity);
+    BitWriter out(deflated.bytes.get());
+    // One block of fixed codes, the last: its last bit, then its type, 1.
+    out.put({(1U << 1U) | 1U, 3});
     const Code rowBack = distanceCode(static_cast<std::uint32_t>(rowLength));
     const Code byteBack = distanceCode(1);
     const unsigned char* above = nullptr;
@@ -246,21 +246,13 @@ bool compress(const unsigned char* scanlines, std::size_t length, std::size_t ro
         above = row;
     }
     out.endBlock();
-    if (!last) {
-        // An empty stored block ends the piece on a byte boundary, where the
-        // next piece goes on (what zlib's sync flush writes).
-        out.put({0, 3});
-        out.alignToByte();
-        out.put({0xFFFF0000U, 32});
-    }
     out.alignToByte();
-    piece.size = static_cast<std::size_t>(out.end() - piece.deflated.get());
-    piece.adler = static_cast<std::uint32_t>(adler32_z(1, scanlines, length));
-    piece.scanlines = length;
+    deflated.size = static_cast<std::size_t>(out.end() - deflated.bytes.get());
+    deflated.adler = static_cast<std::uint32_t>(adler32_z(1, scanlines, length));
     return true;
 }
 
-bool write(std::FILE* file, int width, int height, const std::vector<Piece>& pieces) {
+bool write(std::FILE* file, int width, int height, const Deflated& deflated) {
     static constexpr std::array<unsigned char, 8> signature{0x89, 'P',  'N',  'G',
                                                             '\r', '\n', 0x1A, '\n'};
     if (std::fwrite(signature.data(), 1, signature.size(), file) != signature.size()) {
@@ -278,21 +270,13 @@ bool write(std::FILE* file, int width, int height, const std::vector<Piece>& pie
     }
 
     // One zlib stream: its header (deflate, 32 KiB window, fastest level),
-    // the pieces, and the Adler-32 of all scanlines.
+    // the deflated scanlines, and their Adler-32.
     static constexpr std::array<unsigned char, 2> zlibHeader{0x78, 0x01};
-    std::size_t length = zlibHeader.size() + 4;
-    uLong adler = 1;
-    for (const Piece& piece : pieces) {
-        length += piece.size;
-        adler = adler32_combine(adler, piece.adler, static_cast<z_off_t>(piece.scanlines));
-    }
     std::array<unsigned char, 4> trailer{};
-    putBigEndian(trailer.data(), static_cast<std::uint32_t>(adler));
-    Chunk idat(file, "IDAT", length);
+    putBigEndian(trailer.data(), deflated.adler);
+    Chunk idat(file, "IDAT", zlibHeader.size() + deflated.size + trailer.size());
     idat.add(zlibHeader.data(), zlibHeader.size());
-    for (const Piece& piece : pieces) {
-        idat.add(piece.deflated.get(), piece.size);
-    }
+    idat.add(deflated.bytes.get(), deflated.size);
     idat.add(trailer.data(), trailer.size());
     return idat.end() && Chunk(file, "IEND", 0).end();
 }

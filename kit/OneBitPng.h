@@ -1,22 +1,19 @@
-// 1-bit grayscale PNG files, compressed in independent pieces: the bands of a
-// frame are compressed on the threads that drew them and written as one image.
+// 1-bit grayscale PNG files: a frame's scanlines compressed by the kit's own
+// deflate, then written as one image.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <vector>
 
 namespace quillo::OneBitPng {
 
-// Consecutive rows of the image as part of its one zlib stream: raw deflate
-// ending on a byte boundary, and the end of the stream in the last piece.
-struct Piece {
-    std::unique_ptr<unsigned char[]> deflated;
-    std::size_t size = 0;      // bytes used in `deflated`
-    std::uint32_t adler = 1;   // Adler-32 of the piece's scanlines
-    std::size_t scanlines = 0; // their length in bytes
+// The image's scanlines as raw deflate, the body of its one zlib stream.
+struct Deflated {
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t size = 0;    // bytes used in `bytes`
+    std::uint32_t adler = 1; // Adler-32 of the scanlines
 };
 
 // The bytes of one scanline: the filter type, then the packed pixels.
@@ -27,10 +24,10 @@ constexpr std::size_t scanlineLength(int width) {
 // Compresses `length` bytes of whole scanlines of `rowLength` bytes, each a
 // filter type of None (0) and the row's packed bytes (the leftmost pixel in
 // each byte's top bit, a set bit white). False when the rows do not fit.
-bool compress(const unsigned char* scanlines, std::size_t length, std::size_t rowLength, bool last,
-              Piece& piece);
+bool compress(const unsigned char* scanlines, std::size_t length, std::size_t rowLength,
+              Deflated& deflated);
 
-// Writes the image, its pieces in order. False when writing fails.
-bool write(std::FILE* file, int width, int height, const std::vector<Piece>& pieces);
+// Writes the image. False when writing fails.
+bool write(std::FILE* file, int width, int height, const Deflated& deflated);
 
 } // namespace quillo::OneBitPng
