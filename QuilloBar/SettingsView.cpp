@@ -423,6 +423,10 @@ void SettingsView::refresh() {
     const bool keyIsSaved = model_.keySaved() && !model_.replacingKey();
     savedKeyRow_->setVisible(keyIsSaved);
     unlock_->setVisible(model_.needsUnlock());
+    // Both wait for a run or a keyring call in flight: a second click would
+    // start a second prompt, or be dropped unseen.
+    unlock_->setEnabled(!model_.working());
+    save_->setEnabled(!model_.working());
     keyRow_->setVisible(!keyIsSaved);
     newsroomRow_->setVisible(!keyIsSaved);
     showText(key_, model_.key());
