@@ -268,19 +268,28 @@ ItemList search(Call& call, const Keyring& keyring, GHashTable* attributes, int 
     return items;
 }
 
-void replaceSecret(Call& call, SecretItem* item, SecretValue* value) {
-    const auto replaced =
-        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
-            secret_item_set_secret(item, value, cancellable, ready, data);
-        });
-    if (!replaced) {
+// One asynchronous step that answers only done or an error.
+template <typename Start, typename Finish> void perform(Call& call, Start start, Finish finish) {
+    const auto done = call.await(start);
+    if (!done) {
         throw timedOut();
     }
     GError* rawError = nullptr;
-    if (secret_item_set_secret_finish(item, replaced.get(), &rawError) == FALSE) {
+    if (finish(done.get(), &rawError) == FALSE) {
         const Error error(rawError);
         throw failure(call, error.get());
     }
+}
+
+void replaceSecret(Call& call, SecretItem* item, SecretValue* value) {
+    perform(
+        call,
+        [&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_item_set_secret(item, value, cancellable, ready, data);
+        },
+        [&](GAsyncResult* result, GError** error) {
+            return secret_item_set_secret_finish(item, result, error);
+        });
 }
 
 // How many of the items the keyring unlocked: none when its prompt was dismissed.
@@ -307,18 +316,14 @@ int unlock(Call& call, const Keyring& keyring, GList* items) {
 }
 
 void loadSecret(Call& call, SecretItem* item) {
-    const auto loaded =
-        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+    perform(
+        call,
+        [&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
             secret_item_load_secret(item, cancellable, ready, data);
+        },
+        [&](GAsyncResult* result, GError** error) {
+            return secret_item_load_secret_finish(item, result, error);
         });
-    if (!loaded) {
-        throw timedOut();
-    }
-    GError* rawError = nullptr;
-    if (secret_item_load_secret_finish(item, loaded.get(), &rawError) == FALSE) {
-        const Error error(rawError);
-        throw failure(call, error.get());
-    }
 }
 
 // The label of the keyring (collection) that holds the item, for the reader;
@@ -371,20 +376,16 @@ void createItem(Call& call, const Keyring& keyring, GHashTable* attributes, cons
                 SecretValue* value) {
     // Shown in keyring managers such as Seahorse.
     const QByteArray label = QStringLiteral("Quillo: %1").arg(account).toUtf8();
-    const auto stored =
-        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+    perform(
+        call,
+        [&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
             secret_service_store(keyring.service.get(), &vaultSchema(), attributes,
                                  SECRET_COLLECTION_DEFAULT, label.constData(), value, cancellable,
                                  ready, data);
+        },
+        [&](GAsyncResult* result, GError** error) {
+            return secret_service_store_finish(keyring.service.get(), result, error);
         });
-    if (!stored) {
-        throw timedOut();
-    }
-    GError* rawError = nullptr;
-    if (secret_service_store_finish(keyring.service.get(), stored.get(), &rawError) == FALSE) {
-        const Error error(rawError);
-        throw failure(call, error.get());
-    }
 }
 
 std::optional<QString> decodedText(SecretValue* value) {
@@ -438,7 +439,11 @@ std::optional<QString> Vault::read(const QString& account, bool interactive) {
     return lookup(account, interactive).value;
 }
 
-VaultLookup Vault::lookup(const QString& account, bool interactive) {
+namespace {
+
+enum class Reading : std::uint8_t { existence, quiet, interactive };
+
+VaultLookup find(const QString& account, Reading reading) {
     try {
         Call call(quietTimeout);
         const Keyring keyring = connect(call);
@@ -448,12 +453,15 @@ VaultLookup Vault::lookup(const QString& account, bool interactive) {
         }
         auto* item = SECRET_ITEM(items->data);
         if (secret_item_get_locked(item) != FALSE) {
-            if (!interactive) {
+            if (reading != Reading::interactive) {
                 return lockedIn(call, keyring, item, KeyringProblem::locked);
             }
             if (unlock(call, keyring, items.get()) == 0) {
                 return lockedIn(call, keyring, item, KeyringProblem::dismissed);
             }
+        }
+        if (reading == Reading::existence) {
+            return {};
         }
         loadSecret(call, item);
         const Value value(secret_item_get_secret(item));
@@ -468,22 +476,14 @@ VaultLookup Vault::lookup(const QString& account, bool interactive) {
     }
 }
 
+} // namespace
+
+VaultLookup Vault::lookup(const QString& account, bool interactive) {
+    return find(account, interactive ? Reading::interactive : Reading::quiet);
+}
+
 VaultLookup Vault::probe(const QString& account) {
-    try {
-        Call call(quietTimeout);
-        const Keyring keyring = connect(call);
-        const ItemList items = findItem(call, keyring, account);
-        if (!items) {
-            return {std::nullopt, KeyringProblem::missing, {}, {}};
-        }
-        auto* item = SECRET_ITEM(items->data);
-        if (secret_item_get_locked(item) != FALSE) {
-            return lockedIn(call, keyring, item, KeyringProblem::locked);
-        }
-        return {};
-    } catch (const VaultError& error) {
-        return failed(error);
-    }
+    return find(account, Reading::existence);
 }
 
 } // namespace quillo
