@@ -1,5 +1,6 @@
 #include "QuilloBar/AppDelegate.h"
 
+#include "QuilloBar/KeyringStatus.h"
 #include "QuilloBar/SettingsRules.h"
 #include "QuilloBar/SettingsView.h"
 #include "QuilloBar/SettingsWindow.h"
@@ -31,7 +32,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <cstdio>
 #include <exception>
+#include <qpa/qplatformnativeinterface.h>
 #include <type_traits>
+#include <utility>
 #include <variant>
 
 namespace quillo {
@@ -114,6 +117,41 @@ bool platformShowsTrayItems() {
     return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
 }
 
+// Hands a later launch's token to Qt's platform plugin before the window is
+// raised. The Wayland plugin activates the next window with
+// XDG_ACTIVATION_TOKEN and then clears it. On X11 the startup id goes on the
+// next window shown, which ends the launcher's busy feedback, and the time
+// within it ("…_TIME<ms>") is the user's action that lets the window manager
+// give the window the focus.
+void takeActivationToken(const QByteArray& token) {
+    const QString platform = QGuiApplication::platformName();
+    if (platform.startsWith(QLatin1String("wayland"))) {
+        qputenv("XDG_ACTIVATION_TOKEN", token);
+        return;
+    }
+    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
+    if (platform != QLatin1String("xcb") || native == nullptr) {
+        return;
+    }
+    using SetStartupId = void (*)(const char*);
+    using SetTime = void (*)(QScreen*, quint32);
+    if (auto set = reinterpret_cast<SetStartupId>(
+            native->nativeResourceFunctionForIntegration("setstartupid"))) {
+        set(token.constData());
+    }
+    const qsizetype mark = token.lastIndexOf("_TIME");
+    bool valid = false;
+    const quint32 time = mark < 0 ? 0 : token.mid(mark + 5).toUInt(&valid);
+    if (!valid || time == 0) {
+        return;
+    }
+    for (const char* name : {"setapptime", "setappusertime"}) {
+        if (auto set = reinterpret_cast<SetTime>(native->nativeResourceFunctionForScreen(name))) {
+            set(QGuiApplication::primaryScreen(), time);
+        }
+    }
+}
+
 void bringToFront(QWidget* window) {
     window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
     window->show();
@@ -139,14 +177,54 @@ QString previewImagePath(const QString& pdf) {
     return QString::fromStdString(image.string());
 }
 
+} // namespace
+
 struct Secrets {
-    std::optional<QString> token;
-    std::optional<QString> webhook;
+    VaultLookup token;
+    VaultLookup webhook;
 };
 
+struct SavedSecrets {
+    bool keyStored = false;
+    bool webhookStored = false;
+    std::optional<QString> failure;
+};
+
+namespace {
+
 Secrets readSecrets(bool interactive) {
-    return {Vault::read(SecretAccount::printToken, interactive),
-            Vault::read(SecretAccount::einkWebhook, interactive)};
+    Secrets found{Vault::lookup(SecretAccount::printToken, interactive), {}};
+    // After a dismissed prompt or a keyring that does not answer, a second
+    // read would only prompt or wait again.
+    if (keyMayBeThere(found.token.problem) && found.token.problem != KeyringProblem::locked) {
+        found.webhook = found.token;
+    } else {
+        found.webhook = Vault::lookup(SecretAccount::einkWebhook, interactive);
+    }
+    return found;
+}
+
+// The key first: a webhook is stored only once the key is.
+SavedSecrets storeSecrets(const QString& key, const QString& webhook) {
+    SavedSecrets stored;
+    try {
+        if (!key.isEmpty()) {
+            Vault::save(key, SecretAccount::printToken);
+            stored.keyStored = true;
+        }
+        if (!webhook.isEmpty()) {
+            Vault::save(webhook, SecretAccount::einkWebhook);
+            stored.webhookStored = true;
+        }
+    } catch (const VaultError& error) {
+        stored.failure = QString::fromUtf8(error.what());
+    }
+    return stored;
+}
+
+QString connectedLine(bool automatic) {
+    return automatic ? QStringLiteral("Connected \u00B7 automatic delivery on")
+                     : QStringLiteral("Connected \u00B7 automatic delivery off");
 }
 
 // A stored address opens only when it names its scheme: a bare word would
@@ -183,6 +261,12 @@ AppDelegate::AppDelegate(const Setup& setup, QObject* parent)
     connect(&menu_, &StatusMenu::showSettings, this, &AppDelegate::showSettings);
     connect(&menu_, &StatusMenu::openSite, this, &AppDelegate::openSite);
     connect(&menu_, &StatusMenu::quit, this, &AppDelegate::quit);
+    // A restart that waits for the reader's edits goes once they are saved or undone.
+    connect(&form_, &SettingsModel::changed, this, [this] {
+        if (restartPending_) {
+            QTimer::singleShot(0, this, &AppDelegate::restartWhenIdle);
+        }
+    });
 }
 
 AppDelegate::~AppDelegate() = default;
@@ -245,7 +329,16 @@ void AppDelegate::applicationDidFinishLaunching() {
     }
 }
 
-void AppDelegate::applicationShouldHandleReopen() {
+void AppDelegate::applicationShouldHandleReopen(const QByteArray& activationToken) {
+    if (!activationToken.isEmpty()) {
+        takeActivationToken(activationToken);
+        // On X11 the token reaches the window manager with the window's next
+        // mapping: one already shown behind others is mapped again.
+        if (settings_ && settings_->isVisible() &&
+            QGuiApplication::platformName() == QLatin1String("xcb")) {
+            settings_->hide();
+        }
+    }
     showSettings();
 }
 
@@ -277,6 +370,11 @@ void AppDelegate::schedule() {
     timer_->setTimerType(Qt::VeryCoarseTimer);
     timer_->setInterval(scheduleInterval);
     connect(timer_, &QTimer::timeout, this, [this] {
+        // A keyring signal may have been missed: the check reads the key again first.
+        if (!unlockedToken_ && keyringWatcher_ != nullptr) {
+            keyringChanged();
+            return;
+        }
         defaults_->sync();
         runAgent(defaults_->boolean(PreferenceKey::automatic));
     });
@@ -284,19 +382,88 @@ void AppDelegate::schedule() {
 }
 
 void AppDelegate::unlockSilently() {
+    keyringBusy_ = true;
+    ++keyringCalls_;
+    form_.setWorking(true);
     inBackground([] { return readSecrets(false); },
-                 [this](const Secrets& secrets) {
-                     unlockedToken_ = secrets.token;
-                     unlockedWebhook_ = secrets.webhook;
-                     defaults_->sync();
-                     status_ = !unlockedToken_
-                                   ? QStringLiteral("Authorize your connection in Settings")
-                               : defaults_->boolean(PreferenceKey::automatic)
-                                   ? QStringLiteral("Connected \u00B7 automatic delivery on")
-                                   : QStringLiteral("Connected \u00B7 automatic delivery off");
-                     refreshMenu();
-                     if (unlockedToken_) {
-                         runAgent(false);
+                 [this](const Secrets& secrets) { finishSilentUnlock(secrets); });
+}
+
+void AppDelegate::finishSilentUnlock(const Secrets& secrets) {
+    keyringBusy_ = false;
+    const VaultLookup& token = secrets.token;
+    if (!keyMayBeThere(token.problem)) {
+        unlockedToken_ = token.value;
+        unlockedWebhook_ = secrets.webhook.value;
+    }
+    defaults_->sync();
+    status_ = token.value ? connectedLine(defaults_->boolean(PreferenceKey::automatic))
+                          : keyringLine(token, true);
+    showKeyState(token);
+    if (!token.value && keyMayBeThere(token.problem)) {
+        followKeyring();
+        if (std::exchange(keyringChangedMeanwhile_, false)) {
+            unlockSilently();
+            return;
+        }
+    }
+    refreshMenu();
+    if (unlockedToken_) {
+        runAgent(false);
+    }
+}
+
+// The saved-key row follows what the keyring said: a key that is there but
+// locked, or behind a dismissed prompt, keeps its row with "Unlock…".
+void AppDelegate::showKeyState(const VaultLookup& token) {
+    if (token.value || token.problem == KeyringProblem::none) {
+        form_.setKeySaved(true);
+        form_.setNeedsUnlock(!unlockedToken_);
+    } else if (token.problem == KeyringProblem::missing) {
+        form_.setKeySaved(false);
+        form_.setNeedsUnlock(false);
+    } else if (token.problem == KeyringProblem::locked ||
+               token.problem == KeyringProblem::dismissed) {
+        form_.setKeySaved(true);
+        form_.setNeedsUnlock(true);
+    } else {
+        // The keyring did not answer: a key known before may be tried again.
+        form_.setNeedsUnlock(form_.keySaved() && !unlockedToken_);
+    }
+    form_.setWebhookSaved(unlockedWebhook_.has_value());
+}
+
+void AppDelegate::followKeyring() {
+    if (keyringWatcher_ != nullptr) {
+        return;
+    }
+    keyringWatcher_ = new KeyringWatcher(this);
+    connect(keyringWatcher_, &KeyringWatcher::changed, this, &AppDelegate::keyringChanged);
+}
+
+// Unlocked elsewhere (a login manager, another application's prompt): read
+// silently and connect, with nothing asked of the reader.
+void AppDelegate::keyringChanged() {
+    if (unlockedToken_) {
+        return;
+    }
+    if (keyringBusy_) {
+        keyringChangedMeanwhile_ = true;
+        return;
+    }
+    unlockSilently();
+}
+
+// A key stored by configure mode, or by an earlier build, is offered for
+// unlocking; asking whether it exists reads nothing and never prompts.
+void AppDelegate::probeSavedKey() {
+    if (previewMode_ || unlockedToken_ || keyringBusy_) {
+        return;
+    }
+    inBackground([] { return Vault::probe(SecretAccount::printToken); },
+                 [this, calls = keyringCalls_](const VaultLookup& found) {
+                     if (calls == keyringCalls_ && !unlockedToken_) {
+                         showKeyState(found);
                      }
                  });
 }
@@ -392,6 +559,7 @@ void AppDelegate::refreshMenu() {
     menu_.show({status_, busy_, unlockedToken_.has_value(), cachedPDF().has_value()});
     form_.setStatus(status_);
     form_.setConnected(unlockedToken_.has_value());
+    form_.setWorking(busy_ || keyringBusy_);
     emit statusChanged(status_);
 }
 
@@ -499,6 +667,7 @@ void AppDelegate::showSettings() {
         installFormActions();
         // The preview is a picture of the window as a tray desktop shows it.
         settings_ = createSettingsWindow(form_, item_ || previewMode_ ? nullptr : menu_.menu());
+        probeSavedKey();
     }
     bringToFront(settings_.get());
 }
@@ -515,7 +684,7 @@ void AppDelegate::saveSettings() {
         failSave(SaveMessage::previewOnly);
         return;
     }
-    if (busy_) {
+    if (busy_ || keyringBusy_) {
         return;
     }
     const auto checked = checkSave({form_.origin(), form_.destination(), form_.display(),
@@ -531,34 +700,51 @@ void AppDelegate::saveSettings() {
         !desktop.confirmTurnOn(save.destination)) {
         return;
     }
+    if (save.typedKey.isEmpty() && save.typedWebhook.isEmpty()) {
+        finishSave(save, {}, choicesOf(form_));
+        return;
+    }
+    // The keyring may prompt, or not answer at all: never on this thread.
+    keyringBusy_ = true;
+    ++keyringCalls_;
+    status_ = QStringLiteral("Saving to your keyring\u2026");
+    refreshMenu();
+    inBackground(
+        [key = save.typedKey, webhook = save.typedWebhook] { return storeSecrets(key, webhook); },
+        [this, save, submitted = choicesOf(form_)](const SavedSecrets& stored) {
+            keyringBusy_ = false;
+            finishSave(save, stored, submitted);
+        });
+}
 
-    if (!save.typedKey.isEmpty()) {
-        try {
-            Vault::save(save.typedKey, SecretAccount::printToken);
-        } catch (const VaultError& error) {
-            failSave(couldNotSave(QString::fromUtf8(error.what())));
-            return;
-        }
+// What was typed is cleared only where the reader has not typed again meanwhile.
+void AppDelegate::finishSave(const ValidatedSave& save, const SavedSecrets& stored,
+                             SettingsChoices submitted) {
+    if (stored.keyStored) {
         unlockedToken_ = save.typedKey;
         if (!fingerprint_.isEmpty()) {
             defaults_->setString(PreferenceKey::authorizedBuild, fingerprint_);
         }
-        form_.setKey(QString());
+        if (form_.key() == submitted.key) {
+            form_.setKey(QString());
+        }
+        submitted.key.clear();
         form_.setKeySaved(true);
         form_.setReplacingKey(false);
         form_.setNeedsUnlock(false);
     }
-    if (!save.typedWebhook.isEmpty()) {
-        try {
-            Vault::save(save.typedWebhook, SecretAccount::einkWebhook);
-        } catch (const VaultError& error) {
-            defaults_->sync();
-            failSave(couldNotSave(QString::fromUtf8(error.what())));
-            return;
-        }
+    if (stored.webhookStored) {
         unlockedWebhook_ = save.typedWebhook;
-        form_.setWebhook(QString());
+        if (form_.webhook() == submitted.webhook) {
+            form_.setWebhook(QString());
+        }
+        submitted.webhook.clear();
         form_.setWebhookSaved(true);
+    }
+    if (stored.failure) {
+        defaults_->sync();
+        failSave(couldNotSave(*stored.failure));
+        return;
     }
 
     defaults_->setString(PreferenceKey::origin, save.origin);
@@ -583,6 +769,7 @@ void AppDelegate::saveSettings() {
         return;
     }
 
+    savedChoices_ = submitted;
     status_ = savedStatus(save.automatic);
     refreshMenu();
     runAgent(false);
@@ -607,6 +794,8 @@ void AppDelegate::fillForm() {
     form_.setOrigin(defaults_->origin());
     form_.setStatus(status_);
     form_.setConnected(unlockedToken_.has_value());
+    form_.setWorking(busy_ || keyringBusy_);
+    savedChoices_ = choicesOf(form_);
 }
 
 // The form lives as long as the delegate, but an action copied out of it
@@ -628,30 +817,45 @@ void AppDelegate::installFormActions() {
     form_.openQueue = forward(&AppDelegate::openQueue);
 }
 
+// A second request while one is out would open a second prompt.
 void AppDelegate::authorizeKey() {
-    if (previewMode_ || busy_) {
+    if (previewMode_ || busy_ || keyringBusy_) {
         return;
     }
+    keyringBusy_ = true;
+    ++keyringCalls_;
     status_ = QStringLiteral("Waiting for keyring approval\u2026");
     refreshMenu();
     inBackground([] { return readSecrets(true); },
-                 [this](const Secrets& secrets) {
-                     unlockedToken_ = secrets.token;
-                     unlockedWebhook_ = secrets.webhook;
-                     if (unlockedToken_ && !fingerprint_.isEmpty()) {
-                         defaults_->setString(PreferenceKey::authorizedBuild, fingerprint_);
-                         defaults_->sync();
-                     }
-                     form_.setKeySaved(unlockedToken_.has_value());
-                     form_.setNeedsUnlock(false);
-                     form_.setWebhookSaved(unlockedWebhook_.has_value());
-                     status_ = unlockedToken_ ? QStringLiteral("Connection authorized")
-                                              : QStringLiteral("Add your delivery key");
-                     refreshMenu();
-                     if (unlockedToken_) {
-                         runAgent(false);
-                     }
-                 });
+                 [this](const Secrets& secrets) { finishAuthorization(secrets); });
+}
+
+// A keyring that could not answer changes nothing held: only a conclusive
+// read replaces the secrets.
+void AppDelegate::finishAuthorization(const Secrets& secrets) {
+    keyringBusy_ = false;
+    const VaultLookup& token = secrets.token;
+    if (!keyMayBeThere(token.problem)) {
+        unlockedToken_ = token.value;
+    }
+    if (!keyMayBeThere(secrets.webhook.problem)) {
+        unlockedWebhook_ = secrets.webhook.value;
+    }
+    if (token.value && !fingerprint_.isEmpty()) {
+        defaults_->setString(PreferenceKey::authorizedBuild, fingerprint_);
+        defaults_->sync();
+    }
+    showKeyState(token);
+    status_ = token.value ? QStringLiteral("Connection authorized") : keyringLine(token, false);
+    refreshMenu();
+    if (token.value) {
+        runAgent(false);
+    }
+}
+
+// What the reader typed or chose and has not saved would not survive a restart.
+bool AppDelegate::hasUnsavedEdits() const {
+    return settings_ && choicesOf(form_) != savedChoices_;
 }
 
 void AppDelegate::trayHostAppeared() {
@@ -666,7 +870,8 @@ void AppDelegate::trayHostAppeared() {
 // takes a new process. A run or a read in flight, or an open question, is
 // allowed to finish first.
 void AppDelegate::restartWhenIdle() {
-    if (!restartPending_ || hasWorkInFlight() || QApplication::activeModalWidget() != nullptr) {
+    if (!restartPending_ || hasWorkInFlight() || QApplication::activeModalWidget() != nullptr ||
+        hasUnsavedEdits()) {
         return;
     }
     restartPending_ = false;

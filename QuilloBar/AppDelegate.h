@@ -23,8 +23,13 @@ class QWidget;
 
 namespace quillo {
 
+class KeyringWatcher;
 class Preferences;
 class TrayHostWatcher;
+struct SavedSecrets;
+struct Secrets;
+struct ValidatedSave;
+struct VaultLookup;
 
 // The hub of the tray application: owns all mutable state, on the main thread.
 // Blocking work runs on the thread pool and hands its result back here.
@@ -85,6 +90,8 @@ public:
 
     // A delivery run, a keyring read or a preview render has not come back yet.
     [[nodiscard]] bool hasWorkInFlight() const { return tasksInFlight_ > 0; }
+    // An authorization, a save or another keyring call is out; a second one waits.
+    [[nodiscard]] bool keyringBusy() const { return keyringBusy_; }
 
     // The cached newest issue for the stored origin and the unlocked key, read
     // afresh on every call.
@@ -92,8 +99,9 @@ public:
 
     // The tray item, the schedule, the launch window and the launch-time unlock.
     void applicationDidFinishLaunching();
-    // Launching the running agent again shows its settings.
-    void applicationShouldHandleReopen();
+    // Launching the running agent again shows its settings, brought forward
+    // with the desktop's activation token of that launch when it has one.
+    void applicationShouldHandleReopen(const QByteArray& activationToken = {});
 
     // Starts one delivery run, or a check only when `delivery` is false.
     // Returns at once; a trigger while a run is in flight is dropped.
@@ -113,6 +121,9 @@ public:
     void showSettings();
     void saveSettings();
     void authorizeKey();
+    // A tray host appeared after a launch without one: the agent starts again
+    // once nothing is in flight and the form holds no unsaved edit.
+    void trayHostAppeared();
 
 signals:
     void statusChanged(const QString& status);
@@ -127,12 +138,20 @@ private:
     void showTrayItem();
     void schedule();
     void unlockSilently();
+    void finishSilentUnlock(const Secrets& secrets);
+    void finishAuthorization(const Secrets& secrets);
+    void showKeyState(const VaultLookup& token);
+    void followKeyring();
+    void keyringChanged();
+    void probeSavedKey();
+    void finishSave(const ValidatedSave& save, const SavedSecrets& stored,
+                    SettingsChoices submitted);
+    [[nodiscard]] bool hasUnsavedEdits() const;
     void startSnapshot(const QString& path);
     void fillForm();
     void failSave(const QString& message);
     void installFormActions();
     void openNewsroom();
-    void trayHostAppeared();
     void restartWhenIdle();
 
     StatusMenu menu_;
@@ -156,6 +175,15 @@ private:
     int tasksInFlight_ = 0;
     TrayHostWatcher* trayHostWatcher_ = nullptr;
     bool restartPending_ = false;
+    bool keyringBusy_ = false;
+    KeyringWatcher* keyringWatcher_ = nullptr;
+    // The keyring changed while a read was out, which may have missed it.
+    bool keyringChangedMeanwhile_ = false;
+    // Counts keyring calls begun, so a probe that answers after another call
+    // began does not overwrite what that call found.
+    int keyringCalls_ = 0;
+    // The form as last filled or saved: anything else is the reader's unsaved edit.
+    SettingsChoices savedChoices_;
 };
 
 } // namespace quillo

@@ -46,20 +46,31 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext& /*context*/,
     }
 }
 
+// The token the desktop gave this launch to bring a window forward, read
+// before Qt's X11 plugin takes DESKTOP_STARTUP_ID out of the environment.
+QByteArray launchActivationToken() {
+    const QByteArray wayland = qgetenv("XDG_ACTIVATION_TOKEN");
+    return wayland.isEmpty() ? qgetenv("DESKTOP_STARTUP_ID") : wayland;
+}
+
 } // namespace
 
 extern "C" Q_DECL_EXPORT int quilloRunApplication(int argc, char** argv) {
     const std::vector<std::string> processArguments(argv, argv + argc);
+    const QByteArray activationToken = launchActivationToken();
     qInstallMessageHandler(quietQtMessages);
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quillo"));
+    // The launcher's name: the Wayland app id and the window's link to its
+    // desktop entry and icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("news.quillo.QuilloBar"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     const auto arguments = quillo::LaunchArguments::parse(QCoreApplication::arguments());
     // Preview mode runs beside the agent and never speaks to it.
     quillo::SingleInstance instance(quillo::SingleInstance::defaultDirectory());
     if (!arguments.previewMode) {
-        switch (instance.claim(arguments.showSettings)) {
+        switch (instance.claim(arguments.showSettings, activationToken)) {
         case quillo::SingleInstance::Role::reopened:
             return 0;
         case quillo::SingleInstance::Role::unanswered:
@@ -73,7 +84,9 @@ extern "C" Q_DECL_EXPORT int quilloRunApplication(int argc, char** argv) {
 
     quillo::AppDelegate delegate;
     QObject::connect(&instance, &quillo::SingleInstance::reopenRequested, &delegate,
-                     &quillo::AppDelegate::applicationShouldHandleReopen);
+                     [&delegate](bool /*showSettings*/, const QByteArray& token) {
+                         delegate.applicationShouldHandleReopen(token);
+                     });
     QObject::connect(&delegate, &quillo::AppDelegate::restartRequested, &delegate,
                      [&](bool settingsVisible) {
                          instance.release();

@@ -6,4 +6,10 @@ namespace quillo {
 
 SettingsModel::SettingsModel(QObject* parent) : QObject(parent), origin_(defaultServiceOrigin) {}
 
+SettingsChoices choicesOf(const SettingsModel& form) {
+    return {form.destination(), form.key(),           form.printer(),
+            form.maxPages(),    form.display(),       form.webhook(),
+            form.automatic(),   form.launchAtLogin(), form.origin()};
+}
+
 } // namespace quillo

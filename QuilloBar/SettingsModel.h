@@ -36,6 +36,8 @@ public:
     [[nodiscard]] const QString& origin() const { return origin_; }
     [[nodiscard]] const QString& status() const { return status_; }
     [[nodiscard]] bool connected() const { return connected_; }
+    // A run, an authorization or a save is in flight: Save and "Unlock…" wait.
+    [[nodiscard]] bool working() const { return working_; }
 
     // Every write notifies, also when the value does not change.
     void setDestination(DeliveryDestination value) { write(destination_, value); }
@@ -54,6 +56,7 @@ public:
     void setOrigin(const QString& value) { write(origin_, value); }
     void setStatus(const QString& value) { write(status_, value); }
     void setConnected(bool value) { write(connected_, value); }
+    void setWorking(bool value) { write(working_, value); }
 
     // Replaceable by the delegate; the view only invokes them. Replacing one
     // notifies nobody. Each does nothing until wired.
@@ -90,6 +93,24 @@ private:
     QString origin_;
     QString status_;
     bool connected_ = false;
+    bool working_ = false;
 };
+
+// What the reader can type or choose in the form, to tell an unsaved edit.
+struct SettingsChoices {
+    DeliveryDestination destination = DeliveryDestination::printer;
+    QString key;
+    QString printer;
+    int maxPages = 0;
+    DisplayModel display = DisplayModel::og;
+    QString webhook;
+    bool automatic = false;
+    bool launchAtLogin = false;
+    QString origin;
+
+    bool operator==(const SettingsChoices&) const = default;
+};
+
+SettingsChoices choicesOf(const SettingsModel& form);
 
 } // namespace quillo

@@ -19,7 +19,9 @@ class QToolButton;
 
 namespace quillo {
 
+class ConnectionDot;
 class SettingsModel;
+class Wordmark;
 
 class SettingsView : public QWidget {
     Q_OBJECT
@@ -62,8 +64,8 @@ private:
     bool refreshing_ = false;
     QStringList shownPrinters_;
 
-    QWidget* wordmark_ = nullptr;
-    QWidget* dot_ = nullptr;
+    Wordmark* wordmark_ = nullptr;
+    ConnectionDot* dot_ = nullptr;
     QLabel* connection_ = nullptr;
     QToolButton* menuButton_ = nullptr;
 

@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,9 +13,20 @@
 namespace quillo {
 namespace {
 
+// A request is its lines and an empty line. The first line is all an agent
+// of an earlier version reads, so the token rides on a line of its own.
 const QByteArray reopenMessage = "reopen";
 const QByteArray showSettingsMessage = "reopen --show-settings";
-constexpr qint64 longestMessage = 64;
+const QByteArray tokenField = "activation-token ";
+constexpr qsizetype longestToken = 512;
+constexpr qint64 longestRequest = 1024;
+
+// Tokens (Wayland's XDG_ACTIVATION_TOKEN, X11's DESKTOP_STARTUP_ID) are
+// printable ASCII without spaces; anything else is not passed on.
+bool isToken(const QByteArray& token) {
+    return !token.isEmpty() && token.size() <= longestToken &&
+           std::all_of(token.begin(), token.end(), [](char c) { return c > ' ' && c < 0x7F; });
+}
 
 // Creates the folder when needed and accepts it only as a directory of this
 // user's own (not a link) that nobody else may enter.
@@ -48,7 +60,7 @@ SingleInstance::~SingleInstance() {
     release();
 }
 
-SingleInstance::Role SingleInstance::claim(bool showSettings) {
+SingleInstance::Role SingleInstance::claim(bool showSettings, const QByteArray& activationToken) {
     if (!isPrivateFolder(directory_)) {
         return Role::alone;
     }
@@ -77,7 +89,11 @@ SingleInstance::Role SingleInstance::claim(bool showSettings) {
         }
         QThread::msleep(20);
     }
-    socket.write((showSettings ? showSettingsMessage : reopenMessage) + '\n');
+    QByteArray request = (showSettings ? showSettingsMessage : reopenMessage) + '\n';
+    if (isToken(activationToken)) {
+        request += tokenField + activationToken + '\n';
+    }
+    socket.write(request + '\n');
     if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) {
         return Role::unanswered;
     }
@@ -107,26 +123,44 @@ void SingleInstance::release() {
     lock_.reset();
 }
 
+// An agent of an earlier version sends one line and hangs up: the request
+// ends with an empty line or with the connection.
 void SingleInstance::answer() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         const auto read = [this, socket] {
-            if (!socket->canReadLine()) {
-                if (socket->bytesAvailable() > longestMessage) {
-                    socket->abort();
-                }
+            const QByteArray pending = socket->peek(longestRequest + 1);
+            const bool ended =
+                pending.contains("\n\n") || socket->state() != QLocalSocket::ConnectedState;
+            if (pending.size() > longestRequest) {
+                socket->abort();
                 return;
             }
-            const QByteArray message = socket->readLine(longestMessage).trimmed();
-            socket->disconnectFromServer();
-            if (message == reopenMessage || message == showSettingsMessage) {
-                emit reopenRequested(message == showSettingsMessage);
+            if (!ended || pending.isEmpty()) {
+                return;
             }
+            const QByteArray request = socket->readAll();
+            socket->disconnectFromServer();
+            handle(request);
         };
         connect(socket, &QLocalSocket::readyRead, this, read);
+        connect(socket, &QLocalSocket::disconnected, this, read);
         // The message may have arrived before the connection was taken.
         read();
     }
+}
+
+void SingleInstance::handle(const QByteArray& request) {
+    const QList<QByteArray> lines = request.split('\n');
+    const QByteArray first = lines.first().trimmed();
+    if (first != reopenMessage && first != showSettingsMessage) {
+        return;
+    }
+    QByteArray token;
+    if (lines.size() > 1 && lines[1].startsWith(tokenField)) {
+        token = lines[1].mid(tokenField.size());
+    }
+    emit reopenRequested(first == showSettingsMessage, isToken(token) ? token : QByteArray());
 }
 
 } // namespace quillo

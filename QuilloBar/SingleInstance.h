@@ -37,9 +37,10 @@ public:
     SingleInstance& operator=(SingleInstance&&) = delete;
 
     // Takes the lock, or tells the instance holding it to reopen (passing
-    // "--show-settings" on when asked to). Gives up on an instance that does
-    // not answer within a second.
-    Role claim(bool showSettings);
+    // "--show-settings" on when asked to, and the desktop's activation token
+    // of this launch, so that the running agent may take the focus it was
+    // given). Gives up on an instance that does not answer within a second.
+    Role claim(bool showSettings, const QByteArray& activationToken = {});
     // Serves reopen requests once the primary is ready for them.
     bool serve();
     // Stops serving and drops the lock, so that another process can take both
@@ -47,10 +48,12 @@ public:
     void release();
 
 signals:
-    void reopenRequested(bool showSettings);
+    // The token is empty when the launch brought none, or one that is not a token.
+    void reopenRequested(bool showSettings, const QByteArray& activationToken);
 
 private:
     void answer();
+    void handle(const QByteArray& request);
 
     QString directory_;
     std::unique_ptr<QLockFile> lock_;

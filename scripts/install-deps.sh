@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make pkg-config
-    qt6-base-dev qt6-svg-dev
+    qt6-base-dev qt6-base-private-dev qt6-svg-dev
     libmupdf-dev libmujs-dev libgumbo-dev libopenjp2-7-dev libjbig2dec0-dev
     libharfbuzz-dev libfreetype-dev libjpeg-dev libpng-dev zlib1g-dev libbrotli-dev
     libsecret-1-dev libglib2.0-dev libssl-dev nlohmann-json3-dev
@@ -17,6 +17,7 @@ packages=(
     libcurl4-openssl-dev libcups2-dev nlohmann-json3-dev
     cups-daemon cups-client printer-driver-cups-pdf openssl python3 curl
     libqt6svg6 xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
+    gcr xdotool
 )
 
 missing=()

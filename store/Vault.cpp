@@ -25,12 +25,24 @@ const SecretSchema& vaultSchema() {
 
 namespace {
 
+// The same two attributes without the schema's name: a keyring loaded locked
+// from disk exposes only hashed attributes, and libsecret's name attribute
+// never matches there, so a lookup by name would miss a locked item.
+const SecretSchema& searchSchema() {
+    static const SecretSchema value = [] {
+        SecretSchema made = vaultSchema();
+        made.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
+        return made;
+    }();
+    return value;
+}
+
 using namespace std::chrono_literals;
 
-// A read that may not prompt has nothing to wait for but the bus itself.
+// Every step but an unlock has nothing to wait for but the bus itself, so a
+// keyring that has stopped answering ends in a message within this.
 constexpr std::chrono::milliseconds quietTimeout = 10s;
-// A save or an interactive read may sit behind the keyring's unlock prompt.
-constexpr std::chrono::milliseconds saveTimeout = 120s;
+// An unlock may sit behind the keyring's prompt for as long as the reader reads it.
 constexpr std::chrono::milliseconds promptTimeout = 300s;
 // Once cancelled, an operation gets this long to wind down; after that the
 // caller stops waiting for it.
@@ -79,6 +91,12 @@ public:
 
     [[nodiscard]] GCancellable* cancellable() const { return cancellable_.get(); }
     [[nodiscard]] bool timedOut() const { return timedOut_; }
+
+    // A new deadline from now, for a step that may wait on the reader.
+    void allow(std::chrono::milliseconds timeout) {
+        destroyTimer(deadline_);
+        deadline_ = attachTimer(timeout);
+    }
 
     // Starts an asynchronous operation with this call's cancellable and waits
     // for its result; null when it was abandoned.
@@ -148,7 +166,7 @@ private:
 };
 
 VaultError timedOut() {
-    return {G_IO_ERROR_TIMED_OUT, "The keyring did not answer in time"};
+    return {G_IO_ERROR_TIMED_OUT, "The keyring did not answer in time", KeyringProblem::timedOut};
 }
 
 VaultError failure(const Call& call, const GError* error) {
@@ -162,11 +180,16 @@ VaultError failure(const Call& call, const GError* error) {
     }
     if (g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
         g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER)) {
-        return {error->code, "No keyring service is running on this desktop"};
+        return {error->code, "No keyring service is running on this desktop",
+                KeyringProblem::noService};
     }
-    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED) ||
-        g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
-        return {error->code, "The keyring is locked"};
+    if (g_error_matches(error, SECRET_ERROR, SECRET_ERROR_IS_LOCKED)) {
+        return {error->code, "The keyring is locked", KeyringProblem::locked};
+    }
+    // Our own cancellable fires only on the deadline, handled above: this is
+    // the reader dismissing the keyring's prompt.
+    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+        return {error->code, "The keyring is locked", KeyringProblem::dismissed};
     }
     Error copy(g_error_copy(error));
     g_dbus_error_strip_remote_error(copy.get());
@@ -230,7 +253,7 @@ Attributes attributesFor(const QString& account) {
 ItemList search(Call& call, const Keyring& keyring, GHashTable* attributes, int flags) {
     const auto searched =
         call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
-            secret_service_search(keyring.service.get(), &vaultSchema(), attributes,
+            secret_service_search(keyring.service.get(), &searchSchema(), attributes,
                                   static_cast<SecretSearchFlags>(flags), cancellable, ready, data);
         });
     if (!searched) {
@@ -245,39 +268,124 @@ ItemList search(Call& call, const Keyring& keyring, GHashTable* attributes, int 
     return items;
 }
 
-void replaceSecret(Call& call, SecretItem* item, SecretValue* value) {
-    const auto replaced =
-        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
-            secret_item_set_secret(item, value, cancellable, ready, data);
-        });
-    if (!replaced) {
+// One asynchronous step that answers only done or an error.
+template <typename Start, typename Finish> void perform(Call& call, Start start, Finish finish) {
+    const auto done = call.await(start);
+    if (!done) {
         throw timedOut();
     }
     GError* rawError = nullptr;
-    if (secret_item_set_secret_finish(item, replaced.get(), &rawError) == FALSE) {
+    if (finish(done.get(), &rawError) == FALSE) {
         const Error error(rawError);
         throw failure(call, error.get());
     }
+}
+
+void replaceSecret(Call& call, SecretItem* item, SecretValue* value) {
+    perform(
+        call,
+        [&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_item_set_secret(item, value, cancellable, ready, data);
+        },
+        [&](GAsyncResult* result, GError** error) {
+            return secret_item_set_secret_finish(item, result, error);
+        });
+}
+
+// How many of the items the keyring unlocked: none when its prompt was dismissed.
+int unlock(Call& call, const Keyring& keyring, GList* items) {
+    call.allow(promptTimeout);
+    const auto unlocked =
+        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_service_unlock(keyring.service.get(), items, cancellable, ready, data);
+        });
+    if (!unlocked) {
+        throw timedOut();
+    }
+    call.allow(quietTimeout);
+    GError* rawError = nullptr;
+    GList* objects = nullptr;
+    const int count =
+        secret_service_unlock_finish(keyring.service.get(), unlocked.get(), &objects, &rawError);
+    const ItemList owned(objects);
+    if (rawError != nullptr) {
+        const Error error(rawError);
+        throw failure(call, error.get());
+    }
+    return count;
+}
+
+void loadSecret(Call& call, SecretItem* item) {
+    perform(
+        call,
+        [&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+            secret_item_load_secret(item, cancellable, ready, data);
+        },
+        [&](GAsyncResult* result, GError** error) {
+            return secret_item_load_secret_finish(item, result, error);
+        });
+}
+
+// The label of the keyring (collection) that holds the item, for the reader;
+// empty when the keyring does not say.
+QString keyringLabel(Call& call, const Keyring& keyring, SecretItem* item) {
+    const std::string itemPath = g_dbus_proxy_get_object_path(G_DBUS_PROXY(item));
+    const std::string path = itemPath.substr(0, itemPath.rfind('/'));
+    const auto answered = call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready,
+                                         gpointer data) {
+        g_dbus_connection_call(keyring.connection.get(), "org.freedesktop.secrets", path.c_str(),
+                               "org.freedesktop.DBus.Properties", "Get",
+                               g_variant_new("(ss)", "org.freedesktop.Secret.Collection", "Label"),
+                               G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, -1,
+                               cancellable, ready, data);
+    });
+    if (!answered) {
+        return {};
+    }
+    using Variant = std::unique_ptr<GVariant, Releaser<g_variant_unref>>;
+    const Variant reply(
+        g_dbus_connection_call_finish(keyring.connection.get(), answered.get(), nullptr));
+    if (!reply) {
+        return {};
+    }
+    GVariant* boxed = nullptr;
+    g_variant_get(reply.get(), "(v)", &boxed);
+    const Variant label(boxed);
+    if (!g_variant_is_of_type(label.get(), G_VARIANT_TYPE_STRING)) {
+        return {};
+    }
+    return QString::fromUtf8(g_variant_get_string(label.get(), nullptr));
+}
+
+// The account's item, found by service and account in whatever state its
+// keyring is; libsecret prefers an unlocked one. Null when there is none.
+ItemList findItem(Call& call, const Keyring& keyring, const QString& account) {
+    const Attributes attributes = attributesFor(account);
+    return search(call, keyring, attributes.get(), SECRET_SEARCH_NONE);
+}
+
+VaultLookup lockedIn(Call& call, const Keyring& keyring, SecretItem* item, KeyringProblem problem) {
+    return {std::nullopt, problem, keyringLabel(call, keyring, item), {}};
+}
+
+VaultLookup failed(const VaultError& error) {
+    return {std::nullopt, error.problem(), {}, QString::fromUtf8(error.what())};
 }
 
 void createItem(Call& call, const Keyring& keyring, GHashTable* attributes, const QString& account,
                 SecretValue* value) {
     // Shown in keyring managers such as Seahorse.
     const QByteArray label = QStringLiteral("Quillo: %1").arg(account).toUtf8();
-    const auto stored =
-        call.await([&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
+    perform(
+        call,
+        [&](GCancellable* cancellable, GAsyncReadyCallback ready, gpointer data) {
             secret_service_store(keyring.service.get(), &vaultSchema(), attributes,
                                  SECRET_COLLECTION_DEFAULT, label.constData(), value, cancellable,
                                  ready, data);
+        },
+        [&](GAsyncResult* result, GError** error) {
+            return secret_service_store_finish(keyring.service.get(), result, error);
         });
-    if (!stored) {
-        throw timedOut();
-    }
-    GError* rawError = nullptr;
-    if (secret_service_store_finish(keyring.service.get(), stored.get(), &rawError) == FALSE) {
-        const Error error(rawError);
-        throw failure(call, error.get());
-    }
 }
 
 std::optional<QString> decodedText(SecretValue* value) {
@@ -299,7 +407,7 @@ std::optional<QString> decodedText(SecretValue* value) {
 } // namespace
 
 void Vault::save(const QString& value, const QString& account) {
-    Call call(saveTimeout);
+    Call call(quietTimeout);
     const Keyring keyring = connect(call);
     const Attributes attributes = attributesFor(account);
     const QByteArray bytes = value.toUtf8();
@@ -307,11 +415,20 @@ void Vault::save(const QString& value, const QString& account) {
         secret_value_new(bytes.constData(), static_cast<gssize>(bytes.size()), "text/plain"));
 
     // Update first, wherever the item lives; create it only when there is none.
-    const ItemList items =
-        search(call, keyring, attributes.get(), SECRET_SEARCH_ALL | SECRET_SEARCH_UNLOCK);
+    const ItemList items = search(call, keyring, attributes.get(), SECRET_SEARCH_ALL);
     if (!items) {
         createItem(call, keyring, attributes.get(), account, secret.get());
         return;
+    }
+    GList* locked = nullptr;
+    for (GList* node = items.get(); node != nullptr; node = node->next) {
+        if (secret_item_get_locked(SECRET_ITEM(node->data)) != FALSE) {
+            locked = g_list_prepend(locked, node->data);
+        }
+    }
+    const std::unique_ptr<GList, Releaser<g_list_free>> toUnlock(locked);
+    if (toUnlock && unlock(call, keyring, toUnlock.get()) == 0) {
+        throw VaultError(G_IO_ERROR_CANCELLED, "The keyring is locked", KeyringProblem::dismissed);
     }
     for (GList* node = items.get(); node != nullptr; node = node->next) {
         replaceSecret(call, SECRET_ITEM(node->data), secret.get());
@@ -319,24 +436,54 @@ void Vault::save(const QString& value, const QString& account) {
 }
 
 std::optional<QString> Vault::read(const QString& account, bool interactive) {
+    return lookup(account, interactive).value;
+}
+
+namespace {
+
+enum class Reading : std::uint8_t { existence, quiet, interactive };
+
+VaultLookup find(const QString& account, Reading reading) {
     try {
-        Call call(interactive ? promptTimeout : quietTimeout);
+        Call call(quietTimeout);
         const Keyring keyring = connect(call);
-        const Attributes attributes = attributesFor(account);
-        // Without the unlock flag the search leaves locked items locked and
-        // loads no secret from them, so nothing can prompt.
-        const int flags = SECRET_SEARCH_LOAD_SECRETS | (interactive ? SECRET_SEARCH_UNLOCK : 0);
-        const ItemList items = search(call, keyring, attributes.get(), flags);
-        for (GList* node = items.get(); node != nullptr; node = node->next) {
-            const Value value(secret_item_get_secret(SECRET_ITEM(node->data)));
-            if (value) {
-                return decodedText(value.get());
+        const ItemList items = findItem(call, keyring, account);
+        if (!items) {
+            return {std::nullopt, KeyringProblem::missing, {}, {}};
+        }
+        auto* item = SECRET_ITEM(items->data);
+        if (secret_item_get_locked(item) != FALSE) {
+            if (reading != Reading::interactive) {
+                return lockedIn(call, keyring, item, KeyringProblem::locked);
+            }
+            if (unlock(call, keyring, items.get()) == 0) {
+                return lockedIn(call, keyring, item, KeyringProblem::dismissed);
             }
         }
-    } catch (const VaultError&) {
-        // Every failure of a read means only that the secret is not available now.
+        if (reading == Reading::existence) {
+            return {};
+        }
+        loadSecret(call, item);
+        const Value value(secret_item_get_secret(item));
+        // A value that is not text is of no use: the reader has to enter it again.
+        const auto text = value ? decodedText(value.get()) : std::nullopt;
+        if (!text) {
+            return {std::nullopt, KeyringProblem::missing, {}, {}};
+        }
+        return {text, KeyringProblem::none, {}, {}};
+    } catch (const VaultError& error) {
+        return failed(error);
     }
-    return std::nullopt;
+}
+
+} // namespace
+
+VaultLookup Vault::lookup(const QString& account, bool interactive) {
+    return find(account, interactive ? Reading::interactive : Reading::quiet);
+}
+
+VaultLookup Vault::probe(const QString& account) {
+    return find(account, Reading::existence);
 }
 
 } // namespace quillo

@@ -7,17 +7,28 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
+namespace {
+quillo::testing::PrivateSession* session = nullptr;
+} // namespace
+
+namespace quillo::testing {
+PrivateSession& applicationSession() {
+    return *session;
+}
+} // namespace quillo::testing
+
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests)) {
         return RUN_ALL_TESTS();
     }
-    const quillo::testing::PrivateSession session(true);
-    if (!session.ready()) {
+    quillo::testing::PrivateSession ownSession(true);
+    session = &ownSession;
+    if (!ownSession.ready()) {
         std::fputs("Could not start a private D-Bus session with a keyring.\n", stderr);
         return 1;
     }
-    const QProcessEnvironment environment = session.environment();
+    const QProcessEnvironment environment = ownSession.environment();
     for (const QString& name : environment.keys()) {
         qputenv(name.toLocal8Bit().constData(), environment.value(name).toLocal8Bit());
     }

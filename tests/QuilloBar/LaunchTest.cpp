@@ -60,15 +60,30 @@ TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
     SingleInstance instance(folder);
     ASSERT_EQ(instance.claim(false), SingleInstance::Role::primary);
     ASSERT_TRUE(instance.serve());
-    QList<bool> reopened;
+    QList<std::pair<bool, QByteArray>> reopened;
     QObject::connect(&instance, &SingleInstance::reopenRequested,
-                     [&](bool showSettings) { reopened.append(showSettings); });
-    for (const QStringList& arguments : {QStringList{"--show-settings"}, QStringList{}}) {
-        const auto later = testing::runQuilloBar(arguments, {});
+                     [&](bool showSettings, const QByteArray& token) {
+                         reopened.append({showSettings, token});
+                     });
+    // The launch's activation token rides along: Wayland's before X11's, and
+    // one that is not a token (a space in it) is not passed on.
+    const QByteArray longest(512, 'T');
+    const std::vector<std::tuple<QStringList, QByteArray, QByteArray, QByteArray>> launches{
+        {{"--show-settings"}, {}, {}, {}}, {{}, "wayland/1", "x11_TIME7", "wayland/1"},
+        {{}, {}, longest, longest},        {{}, {}, longest + 'T', {}},
+        {{}, "two words", {}, {}},
+    };
+    for (const auto& [arguments, wayland, x11, passed] : launches) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_ACTIVATION_TOKEN", QString::fromLatin1(wayland));
+        environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(x11));
+        const auto later = testing::runQuilloBar(arguments, {}, environment);
         EXPECT_EQ(later.exitStatus, 0) << later.standardError.data();
     }
-    ASSERT_TRUE(QTest::qWaitFor([&] { return reopened.size() == 2; }, 10000));
-    EXPECT_EQ(reopened, QList<bool>({true, false}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reopened.size() == 5; }, 10000));
+    EXPECT_EQ(reopened,
+              (QList<std::pair<bool, QByteArray>>{
+                  {true, {}}, {false, "wayland/1"}, {false, longest}, {false, {}}, {false, {}}}));
 
     QTemporaryDir pictures;
     const QString picture = pictures.filePath(QStringLiteral("settings.png"));
@@ -81,7 +96,7 @@ TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
     }
     EXPECT_EQ(QImage(picture).width(), 480);
     QTest::qWait(200);
-    EXPECT_EQ(reopened.size(), 2);
+    EXPECT_EQ(reopened.size(), 5);
 }
 
 // The status line is cut after 90 user-perceived characters and stays one

@@ -11,6 +11,23 @@ namespace {
 
 const QStringList folders{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
                           "XDG_RUNTIME_DIR"};
+const QByteArray password = "quillo-tests";
+
+// One connection for both calls: the keyring forgets a session when its
+// client leaves the bus.
+const char* const unlockScript = R"py(
+import sys
+from gi.repository import Gio, GLib
+bus = Gio.bus_get_sync(Gio.BusType.SESSION)
+def call(interface, method, signature, arguments):
+    return bus.call_sync("org.freedesktop.secrets", "/org/freedesktop/secrets", interface,
+                         method, GLib.Variant(signature, arguments), None, 0, 10000, None)
+session = call("org.freedesktop.Secret.Service", "OpenSession", "(sv)",
+               ("plain", GLib.Variant("s", ""))).unpack()[1]
+secret = (session, b"", sys.stdin.buffer.read(), "text/plain")
+call("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
+     "(o(oayays))", ("/org/freedesktop/secrets/collection/login", secret))
+)py";
 
 } // namespace
 
@@ -43,7 +60,7 @@ PrivateSession::PrivateSession(bool withKeyring) {
                    {"--foreground", "--components=secrets", "--unlock"});
     // The password of the login collection, read before the daemon starts serving.
     keyring_.waitForStarted(10000);
-    keyring_.write("quillo-tests");
+    keyring_.write(password);
     keyring_.waitForBytesWritten(10000);
     keyring_.closeWriteChannel();
     ready_ = runProgram(QStringLiteral("gdbus"),
@@ -53,7 +70,7 @@ PrivateSession::PrivateSession(bool withKeyring) {
 }
 
 PrivateSession::~PrivateSession() {
-    for (QProcess* process : {&keyring_, &bus_}) {
+    for (QProcess* process : {&prompter_, &keyring_, &bus_}) {
         process->kill();
         process->waitForFinished();
     }
@@ -63,6 +80,62 @@ void PrivateSession::freezeKeyring(bool frozen) const {
     if (keyring_.processId() > 0) {
         ::kill(static_cast<pid_t>(keyring_.processId()), frozen ? SIGSTOP : SIGCONT);
     }
+}
+
+void PrivateSession::stopKeyring() {
+    keyring_.kill();
+    keyring_.waitForFinished();
+}
+
+bool PrivateSession::restartKeyringLocked() {
+    stopKeyring();
+    keyring_.start(QStringLiteral("gnome-keyring-daemon"),
+                   {"--foreground", "--components=secrets"});
+    return runProgram(QStringLiteral("gdbus"),
+                      {"wait", "--session", "--timeout=10", "org.freedesktop.secrets"}, {},
+                      environment())
+               .exitStatus == 0;
+}
+
+bool PrivateSession::unlockFromOutside() const {
+    return runProgram(QStringLiteral("/usr/bin/python3"), {"-c", QString::fromUtf8(unlockScript)},
+                      password, environment())
+               .exitStatus == 0;
+}
+
+bool PrivateSession::startPrompter() {
+    const auto display = onTestDisplay(environment());
+    if (!display) {
+        return false;
+    }
+    display_ = *display;
+    // It leaves after some seconds without a prompt.
+    prompter_.kill();
+    prompter_.waitForFinished();
+    prompter_.setProcessEnvironment(display_);
+    prompter_.start(QStringLiteral("/usr/libexec/gcr-prompter"), {});
+    return runProgram(QStringLiteral("gdbus"),
+                      {"wait", "--session", "--timeout=10", "org.gnome.keyring.SystemPrompter"}, {},
+                      environment())
+               .exitStatus == 0;
+}
+
+bool PrivateSession::answerPrompt(bool unlock) const {
+    const auto xdotool = [this](const QStringList& arguments, const QByteArray& input = {}) {
+        return runProgram(QStringLiteral("xdotool"), arguments, input, display_);
+    };
+    // Tests in parallel share the display: only this session's prompt counts.
+    const ProcessOutcome found =
+        xdotool({"search", "--all", "--sync", "--pid", QString::number(prompter_.processId()),
+                 "--name", "^Unlock"});
+    const QString window = QString::fromUtf8(found.standardOutput).section(u'\n', 0, 0);
+    if (found.exitStatus != 0 || xdotool({"windowfocus", "--sync", window}).exitStatus != 0) {
+        return false;
+    }
+    if (unlock && xdotool({"type", "--file", "-"}, password).exitStatus != 0) {
+        return false;
+    }
+    return xdotool({"key", unlock ? "Return" : "Escape"}).exitStatus == 0;
 }
 
 QProcessEnvironment PrivateSession::environment() const {

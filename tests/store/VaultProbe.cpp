@@ -1,7 +1,9 @@
 // Drives the vault from a child process, so tests can point it at a bus of
 // their choosing through the environment.
 //   vault-probe save ACCOUNT                value on stdin; 0, or 1 with the message
-//   vault-probe read ACCOUNT [interactive]  value on stdout; 0, or 2 when absent
+//   vault-probe read ACCOUNT [interactive]  value on stdout; 0, or 2 when absent,
+//                                           with the problem and keyring on stderr
+//   vault-probe probe ACCOUNT               the problem and keyring on stdout
 #include "store/Vault.h"
 
 #include <cstdio>
@@ -12,10 +14,24 @@
 
 int main(int argc, char** argv) {
     const QString account = QString::fromUtf8(argv[2]);
+    const auto problem = [](const quillo::VaultLookup& found) {
+        static const char* const names[] = {"none",      "missing",  "locked", "dismissed",
+                                            "noService", "timedOut", "refused"};
+        return QStringLiteral("%1 %2\n")
+            .arg(QString::fromLatin1(names[static_cast<int>(found.problem)]), found.keyring)
+            .toUtf8();
+    };
+    if (std::string_view(argv[1]) == "probe") {
+        std::fputs(problem(quillo::Vault::probe(account)).constData(), stdout);
+        return 0;
+    }
     if (std::string_view(argv[1]) != "save") {
-        const auto value = quillo::Vault::read(account, argc > 3);
-        std::fputs(value.value_or(QString()).toUtf8().constData(), stdout);
-        return value ? 0 : 2;
+        const auto found = quillo::Vault::lookup(account, argc > 3);
+        std::fputs(found.value.value_or(QString()).toUtf8().constData(), stdout);
+        if (!found.value) {
+            std::fputs(problem(found).constData(), stderr);
+        }
+        return found.value ? 0 : 2;
     }
     try {
         quillo::Vault::save(QString::fromStdString({std::istreambuf_iterator<char>(std::cin), {}}),

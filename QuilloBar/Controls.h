@@ -1,0 +1,178 @@
+// The settings window's own controls, drawn from whatever palette is in
+// force: cards of rows, a switch, a segmented control, a disclosure, link and
+// prominent buttons, the status text, the connection dot and the wordmark.
+// Each is a plain Qt button or widget underneath, so keyboard and assistive
+// technology treat it as the control it looks like.
+#pragma once
+
+#include <QAbstractButton>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <QSvgRenderer>
+
+class QHBoxLayout;
+class QVBoxLayout;
+
+namespace quillo {
+
+// Layout shared by the controls and the form, in device-independent pixels.
+inline constexpr int rowSide = 12;
+inline constexpr int rowHeight = 40;
+inline constexpr int iconSide = 16;
+
+// Colours derived from the palette, so light and dark both follow the desktop.
+QColor mix(const QColor& from, const QColor& to, float amount);
+bool isDark(const QPalette& palette);
+QColor ink(const QPalette& palette);
+QColor paper(const QPalette& palette);
+QColor secondaryInk(const QPalette& palette);
+void setInk(QWidget* widget, const QColor& color);
+
+QFont scaledFont(const QFont& base, qreal scale);
+// The theme's symbolic icon, else its plain one, else the bundled file.
+QIcon themeIcon(const char* symbolic, const char* plain, const char* fallback);
+// Theme icons come in the theme's own colours, which may vanish on the
+// palette in force; the form draws them in its text colour instead.
+QPixmap tinted(const QIcon& icon, qreal ratio, const QColor& color);
+
+// A rounded group of rows with a hairline between the rows that are shown.
+class Card : public QWidget {
+public:
+    explicit Card(QWidget* parent);
+    QHBoxLayout* addRow(QWidget* row, int height = rowHeight);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QVBoxLayout* rows_;
+};
+
+// A row that toggles its switch when clicked anywhere, like the rows of
+// desktop settings panels.
+class SwitchRow : public QWidget {
+public:
+    explicit SwitchRow(QAbstractButton* target) : target_(target) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QAbstractButton* target_;
+};
+
+class Switch : public QAbstractButton {
+public:
+    explicit Switch(QWidget* parent);
+    [[nodiscard]] QSize sizeHint() const override { return {40, 24}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A button drawn as a link: accent-coloured text, underlined on hover.
+class LinkButton : public QAbstractButton {
+public:
+    LinkButton(const QString& text, QWidget* parent);
+    [[nodiscard]] QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// One choice of a segmented control; the group keeps exactly one checked.
+class Segment : public QAbstractButton {
+public:
+    Segment(const QString& text, QIcon icon, QWidget* parent);
+    [[nodiscard]] QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QIcon icon_;
+};
+
+class SegmentTrack : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A disclosure header: a chevron that turns down when open, then the title.
+class Disclosure : public QAbstractButton {
+public:
+    Disclosure(const QString& text, QWidget* parent);
+    [[nodiscard]] QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The window's main action, filled with the accent colour.
+class ProminentButton : public QPushButton {
+public:
+    ProminentButton(const QString& text, QWidget* parent);
+    [[nodiscard]] QSize sizeHint() const override;
+    [[nodiscard]] QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The status: whole to assistive technology, at most two lines on screen,
+// the second cut with an ellipsis.
+class StatusText : public QLabel {
+public:
+    explicit StatusText(QWidget* parent);
+    [[nodiscard]] QSize sizeHint() const override;
+    [[nodiscard]] QSize minimumSizeHint() const override { return {40, sizeHint().height()}; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    [[nodiscard]] QStringList visibleLines() const;
+};
+
+class ConnectionDot : public QWidget {
+public:
+    explicit ConnectionDot(QWidget* parent);
+    void setConnected(bool connected);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    bool connected_ = false;
+};
+
+class Wordmark : public QWidget {
+public:
+    explicit Wordmark(QWidget* parent);
+    [[nodiscard]] bool hasArtwork() const { return artwork().isValid(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    [[nodiscard]] QSvgRenderer& artwork() const { return isDark(palette()) ? dark_ : light_; }
+
+    mutable QSvgRenderer light_;
+    mutable QSvgRenderer dark_;
+};
+
+// The footer's bar, set off from the form by a hairline.
+class FooterBar : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+} // namespace quillo
