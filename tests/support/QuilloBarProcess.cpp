@@ -40,11 +40,11 @@ std::optional<QProcessEnvironment> onTestDisplay(QProcessEnvironment environment
     return environment;
 }
 
-TrayShell::TrayShell(const QProcessEnvironment& environment) {
+TrayShell::TrayShell(const QProcessEnvironment& environment, const QString& script) {
     process_.setProcessEnvironment(environment);
     process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_.start(QStringLiteral("/usr/bin/python3"),
-                   {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/tray_shell.py")});
+                   {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/") + script});
 }
 
 TrayShell::~TrayShell() {
