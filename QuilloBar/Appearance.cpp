@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QWidget>
 
 namespace quillo {
 namespace {
@@ -37,7 +38,7 @@ void DesktopAppearance::follow() {
         return;
     }
     bus.connect(portalService, portalPath, settingsInterface, QStringLiteral("SettingChanged"),
-                this, SLOT(settingChanged(QString, QString, QDBusVariant)));
+                this, SLOT(settingChanged(QDBusMessage)));
     QDBusMessage read = QDBusMessage::createMethodCall(portalService, portalPath, settingsInterface,
                                                        QStringLiteral("Read"));
     read << appearanceGroup << colorSchemeKey;
@@ -47,16 +48,21 @@ void DesktopAppearance::follow() {
     }
 }
 
-void DesktopAppearance::settingChanged(const QString& group, const QString& key,
-                                       const QDBusVariant& value) {
-    if (group == appearanceGroup && key == colorSchemeKey) {
-        apply(value.variant());
+void DesktopAppearance::settingChanged(const QDBusMessage& change) {
+    const QVariantList arguments = change.arguments();
+    if (arguments.size() == 3 && arguments[0].toString() == appearanceGroup &&
+        arguments[1].toString() == colorSchemeKey) {
+        apply(arguments[2]);
     }
 }
 
 void DesktopAppearance::apply(const QVariant& scheme) {
-    const QVariant value = unwrapped(scheme);
-    QApplication::setPalette(value.toUInt() == preferDark ? darkPalette() : original_);
+    const QPalette palette = unwrapped(scheme).toUInt() == preferDark ? darkPalette() : original_;
+    QApplication::setPalette(palette);
+    // Windows already open do not all take a new application palette.
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        window->setPalette(palette);
+    }
 }
 
 QPalette DesktopAppearance::darkPalette() {

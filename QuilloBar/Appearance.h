@@ -8,7 +8,7 @@
 #include <QPalette>
 #include <QVariant>
 
-class QDBusVariant;
+class QDBusMessage;
 
 namespace quillo {
 
@@ -25,7 +25,7 @@ public:
     static QPalette darkPalette();
 
 private slots:
-    void settingChanged(const QString& group, const QString& key, const QDBusVariant& value);
+    void settingChanged(const QDBusMessage& change);
 
 private:
     void apply(const QVariant& scheme);

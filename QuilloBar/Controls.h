@@ -146,6 +146,8 @@ public:
     // the changes of this turn of the event loop are done: a reader reads the
     // text when the event reaches it, so each spoken status must still be shown.
     void announce();
+    // The lines drawn at the present width.
+    [[nodiscard]] QStringList visibleLines() const;
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override { return {40, sizeHint().height()}; }
 
@@ -153,8 +155,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    [[nodiscard]] QStringList visibleLines() const;
-
     bool announcing_ = false;
 };
 

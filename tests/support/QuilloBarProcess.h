@@ -38,7 +38,8 @@ std::optional<QProcessEnvironment> onTestDisplay(QProcessEnvironment environment
 class TrayShell {
 public:
     explicit TrayShell(const QProcessEnvironment& environment,
-                       const QString& script = QStringLiteral("tray_shell.py"));
+                       const QString& script = QStringLiteral("tray_shell.py"),
+                       const QStringList& arguments = {});
     ~TrayShell();
     TrayShell(const TrayShell&) = delete;
     TrayShell& operator=(const TrayShell&) = delete;
