@@ -1,10 +1,13 @@
 #include "QuilloBar/Controls.h"
 
 #include <QAccessibleWidget>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -51,7 +54,49 @@ void drawFocusRing(QPainter& painter, const QRectF& box, qreal radius, const QCo
     painter.drawRoundedRect(box.adjusted(1, 1, -1, -1), radius, radius);
 }
 
+// The ring of the form's own controls, over what the application's style drew.
+class FocusRingStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        if (element == PE_PanelButtonCommand || element == PE_PanelLineEdit) {
+            ring(option, painter);
+        }
+    }
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (control == CC_ComboBox) {
+            ring(option, painter);
+        }
+    }
+
+private:
+    static void ring(const QStyleOption* option, QPainter* painter) {
+        if (!option->state.testFlag(State_HasFocus)) {
+            return;
+        }
+        const QPalette& colours = option->palette;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        drawFocusRing(*painter, QRectF(option->rect), 4,
+                      focusInk(colours, {cardFill(colours), colours.color(QPalette::Button),
+                                         colours.color(QPalette::Base)}));
+        painter->restore();
+    }
+};
+
 } // namespace
+
+void ringWhenFocused(QWidget* control) {
+    static FocusRingStyle* const style = [] {
+        auto* shared = new FocusRingStyle;
+        shared->setParent(qApp);
+        return shared;
+    }();
+    control->setStyle(style);
+}
 
 QColor mix(const QColor& from, const QColor& to, float amount) {
     const auto channel = [amount](float a, float b) { return a + (b - a) * amount; };
@@ -253,7 +298,7 @@ void Segment::paintEvent(QPaintEvent* /*event*/) {
         painter.drawRoundedRect(box, 6, 6);
     }
     if (hasFocus()) {
-        drawFocusRing(painter, box, 6, focusInk(colours, {trackFill(colours), fill}));
+        drawFocusRing(painter, QRectF(rect()), 6, focusInk(colours, {trackFill(colours), fill}));
     }
     const QFontMetrics metrics(font());
     const int contentWidth = iconSide + 6 + metrics.horizontalAdvance(text());

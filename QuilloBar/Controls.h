@@ -194,6 +194,10 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
+// Draws the form's focus ring over a standard button, field or picker, whose
+// own accent outline falls short of 3:1 on the cards. `control` keeps it.
+void ringWhenFocused(QWidget* control);
+
 // Qt 6.4 lets a widget name itself to assistive technology but not say what
 // it is; this gives `widget` `role`. Takes effect once the interfaces below
 // are installed, and only before anything asked for the widget's interface.

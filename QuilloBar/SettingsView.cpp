@@ -77,6 +77,11 @@ SettingsView::SettingsView(SettingsModel& model, QWidget* parent) : QWidget(pare
     footer_ = buildFooter();
     layout->addWidget(footer_);
     connectControls();
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             unlock_, replace_, key_, printer_, pages_, display_, webhook_, previewImage_, origin_,
+             openQueue_, menuButton_}) {
+        ringWhenFocused(control);
+    }
     applyLook();
     refresh();
 }
