@@ -99,11 +99,20 @@ for line in sys.stdin:
         if window and focused(window):
             break
         settle(0.1)
-    if command in ("key", "type"):
+    if command in ("key", "type") and window:
+        # Other agents may show a window "Quillo" on the same display.
+        pid = str(window.get_application().get_process_id())
         keys = argument.split() if command == "key" else [argument]
-        subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", "^Quillo$", "windowfocus",
-                        "--sync", command, "--delay", "60"] + keys, check=False)
-        settle(0.6)
+        subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", pid, "--name",
+                        "^Quillo$", "windowfocus", "--sync", command, "--delay", "60"] + keys,
+                       check=False)
+        # Done once two readings a moment apart agree, however busy the machine.
+        settle(0.4)
+        for _ in range(20):
+            before = describe(focused(window))
+            settle(0.25)
+            if describe(focused(window)) == before:
+                break
     node = focused(window) if window else None
     if command == "parent":
         parent = node.get_parent() if node else None
