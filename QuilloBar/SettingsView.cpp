@@ -144,8 +144,6 @@ QWidget* SettingsView::buildForm() {
     scroll->setWidget(content);
     // The window's background shows through the whole form.
     content->setAutoFillBackground(false);
-    // Rows shown or hidden change the height the window needs.
-    content->installEventFilter(this);
     form_ = content;
     return scroll;
 }
@@ -622,9 +620,6 @@ void SettingsView::keyPressEvent(QKeyEvent* event) {
 }
 
 bool SettingsView::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == form_ && event->type() == QEvent::LayoutRequest) {
-        updateGeometry();
-    }
     if (event->type() == QEvent::Wheel && qobject_cast<QComboBox*>(watched) != nullptr) {
         event->ignore();
         return true;
