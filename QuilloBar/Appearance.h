@@ -24,10 +24,8 @@ public:
     // The palette the window is drawn from in dark mode.
     static QPalette darkPalette();
 
-private slots:
-    void settingChanged(const QDBusMessage& change);
-
 private:
+    Q_SLOT void settingChanged(const QDBusMessage& change);
     void apply(const QVariant& scheme);
 
     QPalette original_;
