@@ -181,8 +181,9 @@ TEST(Appearance, WindowFollowsTheDesktopsDarkPreference) {
     EXPECT_TRUE(isDark(window.palette()));
     for (const auto& [scheme, darkAfter] : {std::pair{"0", false}, {"1", true}, {"2", false}}) {
         EXPECT_EQ(portal.ask(QByteArray("set ") + scheme + '\n'), "set");
-        EXPECT_TRUE(QTest::qWaitFor([&] { return isDark(window.palette()) == darkAfter; }))
-            << scheme;
+        EXPECT_TRUE(QTest::qWaitFor([&, expected = darkAfter] {
+            return isDark(window.palette()) == expected;
+        })) << scheme;
     }
 
     // The snapshot's corner is the window's own colour.
