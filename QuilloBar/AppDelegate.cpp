@@ -691,6 +691,7 @@ void AppDelegate::saveSettings() {
                                     form_.webhook(), form_.key(), form_.maxPages(), form_.printer(),
                                     form_.automatic(), unlockedWebhook_, unlockedToken_});
     if (const auto* refusal = std::get_if<SaveRefusal>(&checked)) {
+        emit form_.refused(refusal->field, refusal->message);
         failSave(refusal->message);
         return;
     }

@@ -1,6 +1,7 @@
 // Entry of the application module, loaded by the executable only in
 // application mode.
 #include "QuilloBar/AppDelegate.h"
+#include "QuilloBar/Appearance.h"
 #include "QuilloBar/Launch.h"
 #include "QuilloBar/SingleInstance.h"
 #include "store/InstallTree.h"
@@ -65,6 +66,8 @@ extern "C" Q_DECL_EXPORT int quilloRunApplication(int argc, char** argv) {
     // desktop entry and icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("news.quillo.QuilloBar"));
     QApplication::setQuitOnLastWindowClosed(false);
+    quillo::DesktopAppearance appearance;
+    appearance.follow();
 
     const auto arguments = quillo::LaunchArguments::parse(QCoreApplication::arguments());
     // Preview mode runs beside the agent and never speaks to it.

@@ -1,12 +1,18 @@
 #include "QuilloBar/Controls.h"
 
+#include <QAccessibleWidget>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QProxyStyle>
+#include <QStyleOption>
 #include <QTextLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace quillo {
 namespace {
@@ -34,15 +40,63 @@ QColor trackFill(const QPalette& palette) {
     return mix(paper(palette), ink(palette), isDark(palette) ? 0.12 : 0.08);
 }
 
-void drawFocusRing(QPainter& painter, const QRectF& box, qreal radius, const QPalette& palette) {
-    QColor ring = palette.color(QPalette::Highlight);
-    ring.setAlphaF(0.75);
+QColor footerFill(const QPalette& palette) {
+    return isDark(palette) ? mix(paper(palette), ink(palette), 0.04)
+                           : mix(paper(palette), palette.color(QPalette::Base), 0.45);
+}
+
+constexpr char roleProperty[] = "quilloAccessibleRole";
+
+// A ring of two pixels inside `box`, opaque: a translucent ring loses contrast.
+void drawFocusRing(QPainter& painter, const QRectF& box, qreal radius, const QColor& ring) {
     painter.setPen(QPen(ring, 2));
     painter.setBrush(Qt::NoBrush);
     painter.drawRoundedRect(box.adjusted(1, 1, -1, -1), radius, radius);
 }
 
+// The ring of the form's own controls, over what the application's style drew.
+class FocusRingStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        if (element == PE_PanelButtonCommand || element == PE_PanelLineEdit) {
+            ring(option, painter);
+        }
+    }
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (control == CC_ComboBox) {
+            ring(option, painter);
+        }
+    }
+
+private:
+    static void ring(const QStyleOption* option, QPainter* painter) {
+        if (!option->state.testFlag(State_HasFocus)) {
+            return;
+        }
+        const QPalette& colours = option->palette;
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        drawFocusRing(*painter, QRectF(option->rect), 4,
+                      focusInk(colours, {cardFill(colours), colours.color(QPalette::Button),
+                                         colours.color(QPalette::Base)}));
+        painter->restore();
+    }
+};
+
 } // namespace
+
+void ringWhenFocused(QWidget* control) {
+    static FocusRingStyle* const style = [] {
+        auto* shared = new FocusRingStyle;
+        shared->setParent(qApp);
+        return shared;
+    }();
+    control->setStyle(style);
+}
 
 QColor mix(const QColor& from, const QColor& to, float amount) {
     const auto channel = [amount](float a, float b) { return a + (b - a) * amount; };
@@ -70,6 +124,26 @@ void setInk(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);
     widget->setPalette(palette);
+}
+
+double contrast(const QColor& one, const QColor& other) {
+    const auto luminance = [](const QColor& color) {
+        const auto linear = [](float channel) {
+            return channel <= 0.04045F ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
+               0.0722 * linear(color.blueF());
+    };
+    const auto [darker, lighter] = std::minmax(luminance(one), luminance(other));
+    return (lighter + 0.05) / (darker + 0.05);
+}
+
+QColor focusInk(const QPalette& palette, std::initializer_list<QColor> touching) {
+    const QColor accent = palette.color(QPalette::Highlight);
+    const bool standsOut = std::all_of(touching.begin(), touching.end(), [&](const QColor& color) {
+        return contrast(accent, color) >= 3;
+    });
+    return standsOut ? accent : ink(palette);
 }
 
 QFont scaledFont(const QFont& base, qreal scale) {
@@ -152,15 +226,17 @@ void Switch::paintEvent(QPaintEvent* /*event*/) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF track(2, (height() - 20) / 2.0, 36, 20);
     painter.setPen(Qt::NoPen);
-    painter.setBrush(isChecked() ? palette().color(QPalette::Highlight)
-                                 : mix(paper(palette()), ink(palette()), 0.25));
+    const QColor fill = isChecked() ? palette().color(QPalette::Highlight)
+                                    : mix(paper(palette()), ink(palette()), 0.25);
+    painter.setBrush(fill);
     painter.drawRoundedRect(track, 10, 10);
     const qreal knobLeft = isChecked() ? track.right() - 18 : track.left() + 2;
     painter.setPen(QPen(QColor(0, 0, 0, 40), 0.5));
     painter.setBrush(QColor(Qt::white));
     painter.drawEllipse(QRectF(knobLeft, track.top() + 2, 16, 16));
     if (hasFocus()) {
-        drawFocusRing(painter, track.adjusted(-2, -2, 2, 2), 12, palette());
+        drawFocusRing(painter, track.adjusted(-2, -2, 2, 2), 12,
+                      focusInk(palette(), {cardFill(palette()), fill}));
     }
 }
 
@@ -186,14 +262,12 @@ void LinkButton::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(linkInk(palette()));
     painter.drawText(rect(), Qt::AlignCenter, text());
     if (hasFocus()) {
-        drawFocusRing(painter, rect(), 4, palette());
+        drawFocusRing(painter, rect(), 4, focusInk(palette(), {cardFill(palette())}));
     }
 }
 
 Segment::Segment(const QString& text, QIcon icon, QWidget* parent)
-    : QAbstractButton(parent), icon_(std::move(icon)) {
-    setText(text);
-    setCheckable(true);
+    : QRadioButton(text, parent), icon_(std::move(icon)) {
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -210,18 +284,21 @@ void Segment::paintEvent(QPaintEvent* /*event*/) {
     painter.setRenderHint(QPainter::Antialiasing);
     const QPalette& colours = palette();
     const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QColor fill = trackFill(colours);
     if (isChecked()) {
+        fill = isDark(colours) ? mix(paper(colours), ink(colours), 0.26)
+                               : colours.color(QPalette::Base);
         painter.setPen(hairline(colours));
-        painter.setBrush(isDark(colours) ? mix(paper(colours), ink(colours), 0.26)
-                                         : colours.color(QPalette::Base));
+        painter.setBrush(fill);
         painter.drawRoundedRect(box, 6, 6);
     } else if (underMouse()) {
+        fill = mix(trackFill(colours), ink(colours), 0.05);
         painter.setPen(Qt::NoPen);
-        painter.setBrush(mix(trackFill(colours), ink(colours), 0.05));
+        painter.setBrush(fill);
         painter.drawRoundedRect(box, 6, 6);
     }
     if (hasFocus()) {
-        drawFocusRing(painter, box, 6, colours);
+        drawFocusRing(painter, QRectF(rect()), 6, focusInk(colours, {trackFill(colours), fill}));
     }
     const QFontMetrics metrics(font());
     const int contentWidth = iconSide + 6 + metrics.horizontalAdvance(text());
@@ -231,6 +308,14 @@ void Segment::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(ink(colours));
     painter.drawText(QRect(left + iconSide + 6, 0, width(), height()),
                      Qt::AlignLeft | Qt::AlignVCenter, text());
+}
+
+bool Segment::hitButton(const QPoint& point) const {
+    return rect().contains(point);
+}
+
+SegmentTrack::SegmentTrack(QWidget* parent) : QWidget(parent) {
+    setAccessibleRole(this, QAccessible::Grouping);
 }
 
 void SegmentTrack::paintEvent(QPaintEvent* /*event*/) {
@@ -272,7 +357,7 @@ void Disclosure::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(ink(palette()));
     painter.drawText(rect().adjusted(18, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
     if (hasFocus()) {
-        drawFocusRing(painter, rect(), 4, palette());
+        drawFocusRing(painter, rect(), 4, focusInk(palette(), {cardFill(palette())}));
     }
 }
 
@@ -301,7 +386,8 @@ void ProminentButton::paintEvent(QPaintEvent* /*event*/) {
     painter.setBrush(fill);
     painter.drawRoundedRect(box, 7, 7);
     if (hasFocus()) {
-        drawFocusRing(painter, QRectF(rect()), 9, palette());
+        drawFocusRing(painter, QRectF(rect()), 9,
+                      focusInk(palette(), {footerFill(palette()), fill}));
     }
     QFont font = this->font();
     font.setWeight(QFont::DemiBold);
@@ -332,25 +418,45 @@ void StatusText::paintEvent(QPaintEvent* /*event*/) {
     }
 }
 
-QStringList StatusText::visibleLines() const {
-    QString shown = text();
-    shown.replace(u'\n', u' ');
-    QTextLayout layout(shown, font());
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    QStringList lines;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width());
-        if (!lines.isEmpty()) {
-            lines.append(QFontMetrics(font()).elidedText(shown.sliced(line.textStart()),
-                                                         Qt::ElideRight, width()));
-            break;
-        }
-        lines.append(shown.sliced(line.textStart(), line.textLength()));
+void StatusText::announce() {
+    if (announcing_) {
+        return;
     }
-    layout.endLayout();
+    announcing_ = true;
+    QTimer::singleShot(0, this, [this] {
+        announcing_ = false;
+        QAccessibleEvent event(this, QAccessible::ObjectShow);
+        QAccessible::updateAccessibility(&event);
+    });
+}
+
+// Each paragraph wraps on its own; the last line shown takes the rest of the
+// text, its breaks turned into spaces, cut with an ellipsis.
+QStringList StatusText::visibleLines() const {
+    const QFontMetrics metrics(font());
+    QString rest = text();
+    rest.remove(u'\r');
+    QStringList lines;
+    while (lines.size() < maxLines - 1 && !rest.isEmpty()) {
+        const qsizetype paragraphEnd = rest.indexOf(u'\n');
+        const QString paragraph = paragraphEnd < 0 ? rest : rest.first(paragraphEnd);
+        QTextLayout layout(paragraph, font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        QTextLine line = layout.createLine();
+        line.setLineWidth(width());
+        const qsizetype taken = line.isValid() ? line.textLength() : paragraph.size();
+        layout.endLayout();
+        lines.append(paragraph.first(taken));
+        const bool wholeParagraph = taken >= paragraph.size();
+        rest = rest.sliced(wholeParagraph && paragraphEnd >= 0 ? taken + 1 : taken);
+    }
+    if (!rest.isEmpty() || lines.isEmpty()) {
+        rest.replace(u'\n', u' ');
+        lines.append(metrics.elidedText(rest, Qt::ElideRight, width()));
+    }
     return lines;
 }
 
@@ -392,13 +498,95 @@ void Wordmark::paintEvent(QPaintEvent* /*event*/) {
     artwork().render(&painter, QRectF(rect()));
 }
 
+FooterBar::FooterBar(QWidget* parent) : QWidget(parent) {
+    setAccessibleRole(this, QAccessible::StatusBar);
+}
+
 void FooterBar::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
-    painter.fillRect(rect(), isDark(palette())
-                                 ? mix(paper(palette()), ink(palette()), 0.04)
-                                 : mix(paper(palette()), palette().color(QPalette::Base), 0.45));
+    painter.fillRect(rect(), footerFill(palette()));
     painter.setPen(hairline(palette()));
     painter.drawLine(0, 0, width(), 0);
+}
+
+namespace {
+
+// A disclosure is a button that shows or hides rows: expandable, and
+// expanded or collapsed, rather than a check box.
+class DisclosureInterface : public QAccessibleWidget {
+public:
+    explicit DisclosureInterface(Disclosure* button)
+        : QAccessibleWidget(button, QAccessible::Button) {}
+
+    [[nodiscard]] QString text(QAccessible::Text kind) const override {
+        const QString own = QAccessibleWidget::text(kind);
+        return kind == QAccessible::Name && own.isEmpty() ? button()->text() : own;
+    }
+    [[nodiscard]] QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = button()->isChecked();
+        state.collapsed = !button()->isChecked();
+        return state;
+    }
+    [[nodiscard]] QStringList actionNames() const override {
+        return {pressAction(), setFocusAction()};
+    }
+    void doAction(const QString& action) override {
+        if (action == pressAction()) {
+            button()->click();
+        } else {
+            QAccessibleWidget::doAction(action);
+        }
+    }
+
+private:
+    [[nodiscard]] QAbstractButton* button() const {
+        return static_cast<QAbstractButton*>(widget());
+    }
+};
+
+// The status as a notification, named by its whole text: the line shown may
+// be cut.
+class StatusInterface : public QAccessibleWidget {
+public:
+    explicit StatusInterface(StatusText* status)
+        : QAccessibleWidget(status, QAccessible::Notification) {}
+
+    [[nodiscard]] QString text(QAccessible::Text kind) const override {
+        return kind == QAccessible::Name ? static_cast<QLabel*>(widget())->text()
+                                         : QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface* controlInterface(const QString& /*className*/, QObject* object) {
+    if (object == nullptr || !object->isWidgetType()) {
+        return nullptr;
+    }
+    auto* widget = static_cast<QWidget*>(object);
+    if (auto* disclosure = dynamic_cast<Disclosure*>(widget)) {
+        return new DisclosureInterface(disclosure);
+    }
+    if (auto* status = dynamic_cast<StatusText*>(widget)) {
+        return new StatusInterface(status);
+    }
+    const QVariant role = widget->property(roleProperty);
+    return role.isValid() ? new QAccessibleWidget(widget, QAccessible::Role(role.toInt()))
+                          : nullptr;
+}
+
+} // namespace
+
+void setAccessibleRole(QWidget* widget, QAccessible::Role role) {
+    widget->setProperty(roleProperty, int(role));
+}
+
+void installControlInterfaces() {
+    static const bool installed = [] {
+        QAccessible::installFactory(controlInterface);
+        return true;
+    }();
+    Q_UNUSED(installed);
 }
 
 } // namespace quillo

@@ -6,9 +6,11 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSvgRenderer>
 
 class QHBoxLayout;
@@ -28,6 +30,11 @@ QColor ink(const QPalette& palette);
 QColor paper(const QPalette& palette);
 QColor secondaryInk(const QPalette& palette);
 void setInk(QWidget* widget, const QColor& color);
+// WCAG 2.1's contrast ratio of two opaque colours, from 1 to 21.
+double contrast(const QColor& one, const QColor& other);
+// The focus ring's colour: the accent where it stands out from every colour
+// it touches by 3:1, else the text colour.
+QColor focusInk(const QPalette& palette, std::initializer_list<QColor> touching);
 
 QFont scaledFont(const QFont& base, qreal scale);
 // The theme's symbolic icon, else its plain one, else the bundled file.
@@ -82,22 +89,26 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// One choice of a segmented control; the group keeps exactly one checked.
-class Segment : public QAbstractButton {
+// One choice of a segmented control; the group keeps exactly one checked. A
+// radio button underneath: one Tab stop, arrow keys move the choice.
+class Segment : public QRadioButton {
 public:
     Segment(const QString& text, QIcon icon, QWidget* parent);
     [[nodiscard]] QSize sizeHint() const override;
+    [[nodiscard]] QSize minimumSizeHint() const override { return sizeHint(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    [[nodiscard]] bool hitButton(const QPoint& point) const override;
 
 private:
     QIcon icon_;
 };
 
+// The segments' group, named by the form.
 class SegmentTrack : public QWidget {
 public:
-    using QWidget::QWidget;
+    explicit SegmentTrack(QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -124,11 +135,19 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 };
 
-// The status: whole to assistive technology, at most two lines on screen,
-// the second cut with an ellipsis.
+// The status: whole to assistive technology, on screen its own line breaks
+// kept and at most two lines, the second cut with an ellipsis.
 class StatusText : public QLabel {
 public:
+    static constexpr int maxLines = 2;
+
     explicit StatusText(QWidget* parent);
+    // Has screen readers speak the status, as a notification would be, once
+    // the changes of this turn of the event loop are done: a reader reads the
+    // text when the event reaches it, so each spoken status must still be shown.
+    void announce();
+    // The lines drawn at the present width.
+    [[nodiscard]] QStringList visibleLines() const;
     [[nodiscard]] QSize sizeHint() const override;
     [[nodiscard]] QSize minimumSizeHint() const override { return {40, sizeHint().height()}; }
 
@@ -136,7 +155,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    [[nodiscard]] QStringList visibleLines() const;
+    bool announcing_ = false;
 };
 
 class ConnectionDot : public QWidget {
@@ -169,10 +188,23 @@ private:
 // The footer's bar, set off from the form by a hairline.
 class FooterBar : public QWidget {
 public:
-    using QWidget::QWidget;
+    explicit FooterBar(QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+// Draws the form's focus ring over a standard button, field or picker, whose
+// own accent outline falls short of 3:1 on the cards. `control` keeps it.
+void ringWhenFocused(QWidget* control);
+
+// Qt 6.4 lets a widget name itself to assistive technology but not say what
+// it is; this gives `widget` `role`. Takes effect once the interfaces below
+// are installed, and only before anything asked for the widget's interface.
+void setAccessibleRole(QWidget* widget, QAccessible::Role role);
+
+// Gives the controls above, and widgets given a role, the roles and states
+// Qt's own interfaces leave out. Once per process; later calls do nothing.
+void installControlInterfaces();
 
 } // namespace quillo

@@ -2,6 +2,7 @@
 // holds no logic: no validation, no persistence, no derived values.
 #pragma once
 
+#include "QuilloBar/SettingsRules.h"
 #include "kit/DeliveryKit.h"
 
 #include <QObject>
@@ -70,6 +71,9 @@ public:
 signals:
     // After every write of a state field.
     void changed();
+    // Save was refused because of what `field` holds, for `message`; sent
+    // before the status shows the message.
+    void refused(quillo::FormField field, const QString& message);
 
 private:
     template <typename T> void write(T& field, T value) {

@@ -94,7 +94,7 @@ bool isAcceptableDeliveryKey(const QString& key) {
 std::variant<ValidatedSave, SaveRefusal> checkSave(const SaveInput& input) {
     const auto origin = normalizedOrigin(input.origin);
     if (!origin) {
-        return SaveRefusal{SaveMessage::badOrigin};
+        return SaveRefusal{SaveMessage::badOrigin, FormField::origin};
     }
     ValidatedSave save{*origin,
                        input.destination,
@@ -105,23 +105,23 @@ std::variant<ValidatedSave, SaveRefusal> checkSave(const SaveInput& input) {
                        input.printer,
                        input.automatic};
     if (prints(save.destination) && save.printer.isEmpty()) {
-        return SaveRefusal{SaveMessage::noPrinter};
+        return SaveRefusal{SaveMessage::noPrinter, FormField::printer};
     }
     if (displays(save.destination)) {
         const QString webhook = save.typedWebhook.isEmpty()
                                     ? input.unlockedWebhook.value_or(QString())
                                     : save.typedWebhook;
         if (!isTrmnlWebhook(webhook)) {
-            return SaveRefusal{SaveMessage::badWebhook};
+            return SaveRefusal{SaveMessage::badWebhook, FormField::webhook};
         }
     }
     if (save.typedKey.isEmpty()) {
         // An empty unlocked key could never authorize a run.
         if (input.unlockedToken.value_or(QString()).isEmpty()) {
-            return SaveRefusal{SaveMessage::noKey};
+            return SaveRefusal{SaveMessage::noKey, FormField::key};
         }
     } else if (!isAcceptableDeliveryKey(save.typedKey)) {
-        return SaveRefusal{SaveMessage::badKey};
+        return SaveRefusal{SaveMessage::badKey, FormField::key};
     }
     return save;
 }

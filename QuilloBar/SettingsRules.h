@@ -53,8 +53,12 @@ struct ValidatedSave {
     bool automatic = false;
 };
 
+// The form's entries a refusal can be about.
+enum class FormField { none, key, printer, webhook, origin };
+
 struct SaveRefusal {
     QString message;
+    FormField field = FormField::none;
 };
 
 // Checks the origin, the printer, the webhook and the key, in that order, and

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QScrollArea>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -64,16 +65,23 @@ QLineEdit* secureField(const QString& placeholder) {
 
 SettingsView::SettingsView(SettingsModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     initSettingsResources();
-    setFixedSize(windowSize);
+    installControlInterfaces();
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(buildHeader());
+    header_ = buildHeader();
+    layout->addWidget(header_);
     layout->addWidget(buildForm(), 1);
-    layout->addWidget(buildFooter());
+    footer_ = buildFooter();
+    layout->addWidget(footer_);
     connectControls();
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             unlock_, replace_, key_, printer_, pages_, display_, webhook_, previewImage_, origin_,
+             openQueue_, menuButton_}) {
+        ringWhenFocused(control);
+    }
     applyLook();
     refresh();
 }
@@ -117,6 +125,8 @@ QWidget* SettingsView::buildHeader() {
 
 QWidget* SettingsView::buildForm() {
     auto* scroll = new QScrollArea(this);
+    // The area itself is no control: Tab goes straight to the form's first one.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -134,6 +144,7 @@ QWidget* SettingsView::buildForm() {
     scroll->setWidget(content);
     // The window's background shows through the whole form.
     content->setAutoFillBackground(false);
+    form_ = content;
     return scroll;
 }
 
@@ -400,6 +411,7 @@ void SettingsView::connectControls() {
     connect(openQueue_, &QPushButton::clicked, this, invoke(&SettingsModel::openQueue));
     connect(save_, &QPushButton::clicked, this, invoke(&SettingsModel::save));
     connect(&model_, &SettingsModel::changed, this, &SettingsView::refresh);
+    connect(&model_, &SettingsModel::refused, this, &SettingsView::showRefusal);
 }
 
 namespace {
@@ -421,6 +433,8 @@ void SettingsView::refresh() {
                                    : QStringLiteral("Not connected yet"));
 
     const bool keyIsSaved = model_.keySaved() && !model_.replacingKey();
+    // The key field gives way to the saved key's row: so does its focus.
+    const bool keyWasFocused = key_->hasFocus();
     savedKeyRow_->setVisible(keyIsSaved);
     unlock_->setVisible(model_.needsUnlock());
     // Both wait for a run or a keyring call in flight: a second click would
@@ -429,6 +443,9 @@ void SettingsView::refresh() {
     save_->setEnabled(!model_.working());
     keyRow_->setVisible(!keyIsSaved);
     newsroomRow_->setVisible(!keyIsSaved);
+    if (keyWasFocused && keyIsSaved) {
+        focusFirstControl();
+    }
     showText(key_, model_.key());
 
     const DeliveryDestination destination = model_.destination();
@@ -449,7 +466,86 @@ void SettingsView::refresh() {
     automatic_->setChecked(model_.automatic());
     launchAtLogin_->setChecked(model_.launchAtLogin());
     showText(origin_, model_.origin());
-    status_->setText(model_.status());
+    showStatus(model_.status());
+}
+
+// A refusal's reason is told with its entry; any other status is spoken as
+// it comes, once the window is there to be read.
+void SettingsView::showStatus(const QString& status) {
+    if (status == status_->text()) {
+        return;
+    }
+    status_->setText(status);
+    if (status == refusal_) {
+        return;
+    }
+    clearRefusal();
+    if (!status.isEmpty() && isVisible()) {
+        status_->announce();
+    }
+}
+
+void SettingsView::showRefusal(FormField field, const QString& message) {
+    clearRefusal();
+    QWidget* entry = entryFor(field);
+    if (entry == nullptr) {
+        return;
+    }
+    refusal_ = message;
+    refused_ = entry;
+    entry->setAccessibleDescription(message);
+    entry->setFocus(Qt::OtherFocusReason);
+}
+
+void SettingsView::clearRefusal() {
+    if (refused_ != nullptr) {
+        refused_->setAccessibleDescription(QString());
+    }
+    refused_ = nullptr;
+    refusal_.clear();
+}
+
+// Where the reader mends what `field` holds: a saved key is mended by
+// unlocking or replacing it, the service address behind "Advanced".
+QWidget* SettingsView::entryFor(FormField field) {
+    switch (field) {
+    case FormField::key:
+        return firstShown({key_, unlock_, replace_});
+    case FormField::printer:
+        return printer_;
+    case FormField::webhook:
+        return webhook_;
+    case FormField::origin:
+        advanced_->setChecked(true);
+        return origin_;
+    case FormField::none:
+        break;
+    }
+    return nullptr;
+}
+
+QWidget* SettingsView::firstShown(std::initializer_list<QWidget*> controls) const {
+    const auto shown = std::find_if(controls.begin(), controls.end(), [this](QWidget* control) {
+        return control->isVisibleTo(this) && control->isEnabled();
+    });
+    return shown == controls.end() ? nullptr : *shown;
+}
+
+void SettingsView::focusFirstControl() {
+    if (QWidget* first = firstShown({unlock_, replace_, key_})) {
+        first->setFocus(Qt::TabFocusReason);
+    }
+}
+
+QSize SettingsView::sizeHint() const {
+    // The whole form without a scroll bar, as far as the screen allows.
+    const int form = form_->hasHeightForWidth() ? form_->heightForWidth(windowWidth)
+                                                : form_->sizeHint().height();
+    int height = header_->sizeHint().height() + form + footer_->sizeHint().height();
+    if (const QScreen* shown = screen()) {
+        height = std::min(height, shown->availableGeometry().height());
+    }
+    return {windowWidth, height};
 }
 
 void SettingsView::refreshPrinters() {
@@ -509,13 +605,22 @@ void SettingsView::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
 }
 
+// Return and Enter arrive here when the focused control left them unused: in
+// a text field they save, on any other control they act as space does.
 void SettingsView::keyPressEvent(QKeyEvent* event) {
-    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-        save_->click();
+    if ((event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) ||
+        (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
         return;
     }
-    QWidget::keyPressEvent(event);
+    QWidget* focused = focusWidget();
+    if (auto* button = qobject_cast<QAbstractButton*>(focused)) {
+        button->click();
+    } else if (auto* picker = qobject_cast<QComboBox*>(focused)) {
+        picker->showPopup();
+    } else if (qobject_cast<QLineEdit*>(focused) != nullptr) {
+        save_->click();
+    }
 }
 
 bool SettingsView::eventFilter(QObject* watched, QEvent* event) {

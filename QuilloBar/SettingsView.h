@@ -4,6 +4,9 @@
 // it keeps no form state of its own and validates nothing.
 #pragma once
 
+#include "QuilloBar/SettingsRules.h"
+
+#include <QPointer>
 #include <QSize>
 #include <QStringList>
 #include <QWidget>
@@ -21,16 +24,22 @@ namespace quillo {
 
 class ConnectionDot;
 class SettingsModel;
+class StatusText;
 class Wordmark;
 
 class SettingsView : public QWidget {
     Q_OBJECT
 
 public:
-    // Fixed, in device-independent pixels.
-    static constexpr QSize windowSize{480, 640};
+    // Fixed, in device-independent pixels; the height follows the form.
+    static constexpr int windowWidth = 480;
 
     explicit SettingsView(SettingsModel& model, QWidget* parent = nullptr);
+
+    [[nodiscard]] QSize sizeHint() const override;
+
+    // Focuses the form's first control: the key field, or the saved key's buttons.
+    void focusFirstControl();
 
     // For desktops without a tray: the header shows a button that opens
     // `menu`. Null hides it. The view does not own the menu.
@@ -38,7 +47,6 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
-    // Return and Enter that no control used press Save.
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -57,11 +65,24 @@ private:
     // Brings every control to the model's values without writing back.
     void refresh();
     void refreshPrinters();
+    void showStatus(const QString& status);
+    // Moves focus to the entry at fault and describes it with the reason.
+    void showRefusal(FormField field, const QString& message);
+    void clearRefusal();
+    QWidget* entryFor(FormField field);
+    [[nodiscard]] QWidget* firstShown(std::initializer_list<QWidget*> controls) const;
     // Fonts and colours derived from the palette and the font in force.
     void applyLook();
 
     SettingsModel& model_;
     bool refreshing_ = false;
+    // The entry a refused Save described, and why.
+    QPointer<QWidget> refused_;
+    QString refusal_;
+
+    QWidget* header_ = nullptr;
+    QWidget* form_ = nullptr;
+    QWidget* footer_ = nullptr;
     QStringList shownPrinters_;
 
     Wordmark* wordmark_ = nullptr;
@@ -99,7 +120,7 @@ private:
     QWidget* queueRow_ = nullptr;
     QPushButton* openQueue_ = nullptr;
 
-    QLabel* status_ = nullptr;
+    StatusText* status_ = nullptr;
     QPushButton* save_ = nullptr;
 
     QList<QLabel*> secondaryLabels_;

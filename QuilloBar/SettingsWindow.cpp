@@ -1,5 +1,6 @@
 #include "QuilloBar/SettingsWindow.h"
 
+#include "QuilloBar/Controls.h"
 #include "QuilloBar/SettingsRules.h"
 #include "QuilloBar/SettingsView.h"
 
@@ -15,12 +16,14 @@ SettingsWindow::SettingsWindow(SettingsModel& model, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       view_(new SettingsView(model, this)) {
     setWindowTitle(QStringLiteral("Quillo"));
+    setAccessibleRole(this, QAccessible::Window);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // The window takes the view's size, which follows the rows shown.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(view_);
-    setFixedSize(SettingsView::windowSize);
     if (const QScreen* screen = this->screen()) {
-        QRect frame(QPoint(), SettingsView::windowSize);
+        QRect frame(QPoint(), view_->sizeHint());
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
@@ -31,6 +34,13 @@ void SettingsWindow::present() {
     show();
     raise();
     activateWindow();
+}
+
+void SettingsWindow::showEvent(QShowEvent* event) {
+    if (focusWidget() == nullptr) {
+        view_->focusFirstControl();
+    }
+    QWidget::showEvent(event);
 }
 
 void SettingsWindow::keyPressEvent(QKeyEvent* event) {

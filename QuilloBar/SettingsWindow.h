@@ -1,4 +1,5 @@
-// The settings window: the form in a fixed, closable window titled "Quillo".
+// The settings window: the form in a closable window titled "Quillo", sized
+// by the form; it opens with the form's first control focused.
 // Closing only hides it; the form's model keeps every unsaved edit.
 #pragma once
 
@@ -23,6 +24,7 @@ public:
     void present();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

@@ -50,7 +50,7 @@ env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=of
     HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" \
     "$root/usr/bin/quillo-bar" --preview-settings --snapshot "$work/snapshot.png" ||
     fail "preview snapshot"
-file "$work/snapshot.png" | grep -q 'PNG image data, 480 x 640' ||
+file "$work/snapshot.png" | grep -Eq 'PNG image data, 480 x [0-9]+,' ||
     fail "snapshot: $(file -b "$work/snapshot.png")"
 
 # The fingerprint covers the files as installed.

@@ -33,10 +33,13 @@ runQuilloBar(const QStringList& arguments, const QByteArray& standardInput,
 // starts Xvfb), or nothing when there is none.
 std::optional<QProcessEnvironment> onTestDisplay(QProcessEnvironment environment);
 
-// tray_shell.py: the tray as a desktop shell reads it, one answer per command.
+// tray_shell.py: the tray as a desktop shell reads it, one answer per command;
+// or another script of tests/support/ that answers the same way.
 class TrayShell {
 public:
-    explicit TrayShell(const QProcessEnvironment& environment);
+    explicit TrayShell(const QProcessEnvironment& environment,
+                       const QString& script = QStringLiteral("tray_shell.py"),
+                       const QStringList& arguments = {});
     ~TrayShell();
     TrayShell(const TrayShell&) = delete;
     TrayShell& operator=(const TrayShell&) = delete;

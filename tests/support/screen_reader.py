@@ -1,0 +1,133 @@
+#!/usr/bin/python3
+"""The settings window as a screen reader meets it, for tests.
+
+Starts the accessibility bus on the session bus (at-spi-bus-launcher, ended
+with this script), prints "ready", then answers one line per command read on
+standard input, about the application whose frame is named "Quillo":
+
+  focus        the focused object as "role|name|description|states", states
+               being those of checked, expandable, expanded and collapsed
+  key KEYS     gives the frame the X keyboard focus, presses KEYS with xdotool
+               and answers as focus
+  type TEXT    types TEXT with xdotool and answers as focus
+  parent       the focused object's parent as "role|name"
+  spoken N     the names of the notifications shown since the last ask,
+               separated by "|", once there are N of them (or after 10 s)
+
+Ends when standard input closes.
+"""
+import subprocess
+import sys
+import time
+
+import gi
+
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi, GLib  # noqa: E402
+
+STATES = [("checked", Atspi.StateType.CHECKED), ("expandable", Atspi.StateType.EXPANDABLE),
+          ("expanded", Atspi.StateType.EXPANDED), ("collapsed", Atspi.StateType.COLLAPSED)]
+
+launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
+                            stdout=subprocess.DEVNULL)
+spoken = []
+
+
+def settle(seconds):
+    end = time.monotonic() + seconds
+    context = GLib.MainContext.default()
+    while time.monotonic() < end:
+        while context.pending():
+            context.iteration(False)
+        time.sleep(0.02)
+
+
+def frame():
+    desktop = Atspi.get_desktop(0)
+    for index in range(desktop.get_child_count()):
+        application = desktop.get_child_at_index(index)
+        for window in range(application.get_child_count() if application else 0):
+            child = application.get_child_at_index(window)
+            if child and child.get_role() == Atspi.Role.FRAME and child.get_name() == "Quillo":
+                return child
+    return None
+
+
+def focused(node):
+    if node.get_state_set().contains(Atspi.StateType.FOCUSED):
+        return node
+    for index in range(node.get_child_count()):
+        child = node.get_child_at_index(index)
+        found = focused(child) if child else None
+        if found:
+            return found
+    return None
+
+
+def role(node):
+    return node.get_role_name()
+
+
+def describe(node):
+    if node is None:
+        return "none"
+    states = node.get_state_set()
+    shown = ",".join(name for name, state in STATES if states.contains(state))
+    return f"{role(node)}|{node.get_name()}|{node.get_description()}|{shown}"
+
+
+def on_showing(event):
+    if event.detail1 and event.source.get_role() == Atspi.Role.NOTIFICATION:
+        spoken.append(event.source.get_name())
+
+
+listener = Atspi.EventListener.new(on_showing)
+for _ in range(200):
+    if subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus",
+                       "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+                      capture_output=True).returncode == 0:
+        break
+    time.sleep(0.05)
+listener.register("object:state-changed:showing")
+print("ready", flush=True)
+
+for line in sys.stdin:
+    command, _, argument = line.strip().partition(" ")
+    window = None
+    for _ in range(200):
+        window = frame()
+        if window and focused(window):
+            break
+        settle(0.1)
+    if command in ("key", "type") and window:
+        # Other agents may show a window "Quillo" on the same display.
+        pid = str(window.get_application().get_process_id())
+        keys = argument.split() if command == "key" else [argument]
+        subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", pid, "--name",
+                        "^Quillo$", "windowfocus", "--sync", command, "--delay", "60"] + keys,
+                       check=False)
+        # Done once two readings a moment apart agree, however busy the machine.
+        settle(0.4)
+        for _ in range(20):
+            before = describe(focused(window))
+            settle(0.25)
+            if describe(focused(window)) == before:
+                break
+    node = focused(window) if window else None
+    if command == "parent":
+        parent = node.get_parent() if node else None
+        answer = f"{role(parent)}|{parent.get_name()}" if parent else "none"
+    elif command == "spoken":
+        for _ in range(100):
+            if len(spoken) >= int(argument or 0):
+                break
+            settle(0.1)
+        settle(0.3)
+        answer = "|".join(spoken)
+        spoken.clear()
+    else:
+        answer = describe(node)
+    print(answer, flush=True)
+
+launcher.terminate()
+launcher.wait()
