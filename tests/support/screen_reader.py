@@ -13,6 +13,9 @@ standard input, about the application whose frame is named "Quillo":
   parent       the focused object's parent as "role|name"
   spoken N     the names of the notifications shown since the last ask,
                separated by "|", once there are N of them (or after 10 s)
+  last-spoken  the name of the last notification once a second has passed
+               without another (or after 10 s): what a reader is left with
+               after a quick run of statuses
 
 Ends when standard input closes.
 """
@@ -124,6 +127,14 @@ for line in sys.stdin:
             settle(0.1)
         settle(0.3)
         answer = "|".join(spoken)
+        spoken.clear()
+    elif command == "last-spoken":
+        for _ in range(100):
+            count = len(spoken)
+            settle(1.0 if count else 0.1)
+            if count and len(spoken) == count:
+                break
+        answer = spoken[-1] if spoken else ""
         spoken.clear()
     else:
         answer = describe(node)
