@@ -134,8 +134,10 @@ double contrast(const QColor& one, const QColor& other) {
         return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
                0.0722 * linear(color.blueF());
     };
-    const auto [darker, lighter] = std::minmax(luminance(one), luminance(other));
-    return (lighter + 0.05) / (darker + 0.05);
+    // std::minmax of two temporaries would hand back references to them.
+    const double first = luminance(one);
+    const double second = luminance(other);
+    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
 }
 
 QColor focusInk(const QPalette& palette, std::initializer_list<QColor> touching) {
