@@ -19,6 +19,7 @@ constexpr int connectTimeLimit = 10000;
 constexpr double replyTimeLimit = 10.0;
 
 const std::string schedulerHangs = "The print system (CUPS) did not answer in time";
+const std::string schedulerGone = "The print system (CUPS) stopped answering";
 
 // Never ask for a password on a terminal: the tool runs unattended.
 const char* noPassword(const char* /*prompt*/, http_t* /*http*/, const char* /*method*/,
@@ -78,12 +79,17 @@ public:
             failure = schedulerHangs;
             return nullptr;
         }
+        // Without an answer, a scheduler that went away is no missing queue.
+        if (!response) {
+            failure = schedulerGone;
+            return nullptr;
+        }
         if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND &&
             operation == IPP_OP_GET_PRINTER_ATTRIBUTES) {
             failure = std::string("CUPS has no print queue named ") + printer_;
             return nullptr;
         }
-        if (!response || cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
+        if (cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
             failure = lastCupsMessage();
             return nullptr;
         }
@@ -157,9 +163,8 @@ std::string ask(Scheduler& cups, PrintJobCall& call) {
     call.jobState = 0;
     if (!response) {
         // A job CUPS does not know is an answer, not a failure.
-        return cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND && failure != schedulerHangs
-                   ? std::string()
-                   : failure;
+        const bool answered = failure != schedulerHangs && failure != schedulerGone;
+        return answered && cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? std::string() : failure;
     }
     // After a scheduler lost its state, the id may name someone else's job.
     if (text(response.get(), "job-name") == call.title) {

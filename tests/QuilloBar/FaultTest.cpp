@@ -193,7 +193,11 @@ TEST_F(Faults, EachEndsInALineAndTheNextRunRecoversByItself) {
          [&] { startKeyring(); },
          delivered,
          known},
-        {[&] { cups.freeze(true); }, [&] { restartCupsd(); }, {}, "Print stopped: ", delivered},
+        {[&] { cups.freeze(true); },
+         [&] { restartCupsd(); },
+         {},
+         "Print stopped: The print system (CUPS) ",
+         delivered},
         {[&] { relay.stop(); }, {}, [&] { relay.start(); }, "Check failed: ", delivered},
         {[&] { QDir().mkpath(feeds); }, {}, {}, "Check failed: ", delivered, true},
         {[&] {
