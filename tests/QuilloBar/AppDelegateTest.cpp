@@ -8,21 +8,16 @@
 #include "store/Preferences.h"
 #include "store/Vault.h"
 #include "tests/QuilloBar/DelegateFixture.h"
-#include "tests/QuilloBar/NamedControls.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/PngFrame.h"
 #include "tests/support/QuilloBarProcess.h"
 
-#include <QAbstractButton>
 #include <QDir>
-#include <QLabel>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QWidget>
-#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
@@ -63,10 +58,8 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
         QStringLiteral("Display render failed: The issue must contain portrait US Letter pages.");
     const std::vector<RunCase> cases{
         {.calls = {}, .preview = true},
-        {.calls = {}, .token = std::nullopt},
         {.calls = {}, .token = QString()},
         {.line = refused, .printer = QString()},
-        {.line = sent, .calls = "download print"},
         {.line = refused, .destination = "display"},
         {.line = sent + uploaded,
          .calls = "download print sync",
@@ -372,27 +365,6 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
         << delegate->status().toStdString();
     EXPECT_EQ(Preferences(preferencesFile).displayModel(), DisplayModel::x);
     EXPECT_EQ(tool.lines("calls").count(download), 2);
-}
-
-// A reader's first save, through the window itself.
-TEST_F(AppDelegateTest, WindowSavesWhatTheReaderTyped) {
-    delegate->showSettings();
-    const QWidget& window = *delegate->settingsWindow();
-    // A missing control ends the test at its first use.
-    const auto named = [&window](const char* name) {
-        return testing::namedControls(window, QString::fromUtf8(name)).value(0)->object();
-    };
-    qobject_cast<QAbstractButton*>(named("E-ink"))->click();
-    qobject_cast<QLineEdit*>(named("Delivery key"))->setText("key-2");
-    qobject_cast<QLineEdit*>(named("Webhook"))
-        ->setText("https://usetrmnl.com/api/plugin_settings/abc/image");
-    qobject_cast<QAbstractButton*>(named("Save"))->click();
-    settle();
-    const auto labels = window.findChildren<QLabel*>();
-    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(),
-                            [](const QLabel* label) { return label->text() == readyOff; }));
-    EXPECT_EQ(statuses.mid(0, 3), QStringList({"Saving to your keyring\u2026",
-                                               "Saved \u00B7 automatic delivery off", checking}));
 }
 
 } // namespace

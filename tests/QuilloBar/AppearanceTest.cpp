@@ -120,7 +120,6 @@ TEST(Appearance, StatusKeepsItsLineBreaksOnTwoLines) {
     status.resize(300, 40);
     const QString longLine = QStringLiteral("word ").repeated(40).trimmed();
     const std::vector<std::pair<QString, QStringList>> cases{
-        {"Check failed:\nCould not connect", {"Check failed:", "Could not connect"}},
         {"one\r\ntwo", {"one", "two"}},
         {"one\ntwo\nthree", {"one", "two three"}},
         {"\nsecond", {"", "second"}},

@@ -153,10 +153,6 @@ protected:
         }
     }
 
-    [[nodiscard]] qsizetype jobsOf(const QString& id) const {
-        return cups.filteredJobs(0).filter(QRegularExpression("^Quillo " + id + "\t")).size();
-    }
-
     testing::NewspaperService service;
     testing::PrivateCups cups;
     QMap<QString, QByteArray> issues;
@@ -287,7 +283,7 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
         expectWholeCache(true);
         EXPECT_EQ(QJsonDocument::fromJson(readFile(feed() + "/latest.json"))["issue"].toString(),
                   id);
-        EXPECT_EQ(jobsOf(id), 1);
+        EXPECT_EQ(cups.jobsOf(id), 1);
     }
     // The last delivery uploaded the frame of issue-14 drawn for the stored
     // model (the tool takes only 1-bit gray frames), and CUPS printed issue-14.

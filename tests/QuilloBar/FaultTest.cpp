@@ -11,7 +11,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 #include <csignal>
 #include <functional>
@@ -108,10 +107,6 @@ protected:
         const QStringList lines =
             QString::fromUtf8(agent.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
         return lines.value(lines.size() - 1);
-    }
-
-    [[nodiscard]] qsizetype jobsOf(const QString& id) const {
-        return cups.filteredJobs(0).filter(QRegularExpression("^Quillo " + id + "\t")).size();
     }
 
     // The bus's keyring daemon, found as a process list finds it.
@@ -232,7 +227,7 @@ TEST_F(Faults, EachEndsInALineAndTheNextRunRecoversByItself) {
         }
         const QString nextLine = deliver();
         EXPECT_EQ(nextLine.toStdString(), row.nextLine.toStdString());
-        EXPECT_EQ(jobsOf(id), 1);
+        EXPECT_EQ(cups.jobsOf(id), 1);
         std::cout << id.toStdString() << ": " << faultLine.toStdString() << " | "
                   << nextLine.toStdString() << "\n";
     }

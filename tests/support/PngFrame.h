@@ -12,8 +12,6 @@ struct PngFrame {
     QImage image; // 8-bit gray
     int bitDepth = 0;
     int colorType = -1;
-
-    [[nodiscard]] bool isWhite(int x, int y) const { return image.pixelColor(x, y).value() == 255; }
 };
 
 inline std::optional<PngFrame> readPngFrame(const QString& path) {

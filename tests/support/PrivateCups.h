@@ -3,6 +3,7 @@
 // through a relay that can hold one exchange back.
 #pragma once
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <QTemporaryDir>
 
@@ -28,6 +29,10 @@ public:
     // "title<TAB>options" of each job its filter ran, waiting until `count`
     // arrived or ten seconds passed, and then until no job is left to run.
     [[nodiscard]] QStringList filteredJobs(qsizetype count) const;
+    // How many of those jobs print issue `id`, once none is left to run.
+    [[nodiscard]] qsizetype jobsOf(const QString& id) const {
+        return filteredJobs(0).filter(QRegularExpression("^Quillo " + id + "\t")).size();
+    }
     // What the queue's file device received last.
     [[nodiscard]] QByteArray printed() const;
     // SIGSTOP/SIGCONT: a scheduler that takes connections but answers nothing.
