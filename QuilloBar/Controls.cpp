@@ -12,7 +12,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 namespace quillo {
 namespace {
@@ -80,9 +79,7 @@ private:
         const QPalette& colours = option->palette;
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        drawFocusRing(*painter, QRectF(option->rect), 4,
-                      focusInk(colours, {cardFill(colours), colours.color(QPalette::Button),
-                                         colours.color(QPalette::Base)}));
+        drawFocusRing(*painter, QRectF(option->rect), 4, ink(colours));
         painter->restore();
     }
 };
@@ -124,28 +121,6 @@ void setInk(QWidget* widget, const QColor& color) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::WindowText, color);
     widget->setPalette(palette);
-}
-
-double contrast(const QColor& one, const QColor& other) {
-    const auto luminance = [](const QColor& color) {
-        const auto linear = [](float channel) {
-            return channel <= 0.04045F ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * linear(color.redF()) + 0.7152 * linear(color.greenF()) +
-               0.0722 * linear(color.blueF());
-    };
-    // std::minmax of two temporaries would hand back references to them.
-    const double first = luminance(one);
-    const double second = luminance(other);
-    return (std::max(first, second) + 0.05) / (std::min(first, second) + 0.05);
-}
-
-QColor focusInk(const QPalette& palette, std::initializer_list<QColor> touching) {
-    const QColor accent = palette.color(QPalette::Highlight);
-    const bool standsOut = std::all_of(touching.begin(), touching.end(), [&](const QColor& color) {
-        return contrast(accent, color) >= 3;
-    });
-    return standsOut ? accent : ink(palette);
 }
 
 QFont scaledFont(const QFont& base, qreal scale) {
@@ -237,8 +212,7 @@ void Switch::paintEvent(QPaintEvent* /*event*/) {
     painter.setBrush(QColor(Qt::white));
     painter.drawEllipse(QRectF(knobLeft, track.top() + 2, 16, 16));
     if (hasFocus()) {
-        drawFocusRing(painter, track.adjusted(-2, -2, 2, 2), 12,
-                      focusInk(palette(), {cardFill(palette()), fill}));
+        drawFocusRing(painter, track.adjusted(-2, -2, 2, 2), 12, ink(palette()));
     }
 }
 
@@ -264,7 +238,7 @@ void LinkButton::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(linkInk(palette()));
     painter.drawText(rect(), Qt::AlignCenter, text());
     if (hasFocus()) {
-        drawFocusRing(painter, rect(), 4, focusInk(palette(), {cardFill(palette())}));
+        drawFocusRing(painter, rect(), 4, ink(palette()));
     }
 }
 
@@ -300,7 +274,7 @@ void Segment::paintEvent(QPaintEvent* /*event*/) {
         painter.drawRoundedRect(box, 6, 6);
     }
     if (hasFocus()) {
-        drawFocusRing(painter, QRectF(rect()), 6, focusInk(colours, {trackFill(colours), fill}));
+        drawFocusRing(painter, QRectF(rect()), 6, ink(colours));
     }
     const QFontMetrics metrics(font());
     const int contentWidth = iconSide + 6 + metrics.horizontalAdvance(text());
@@ -359,7 +333,7 @@ void Disclosure::paintEvent(QPaintEvent* /*event*/) {
     painter.setPen(ink(palette()));
     painter.drawText(rect().adjusted(18, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
     if (hasFocus()) {
-        drawFocusRing(painter, rect(), 4, focusInk(palette(), {cardFill(palette())}));
+        drawFocusRing(painter, rect(), 4, ink(palette()));
     }
 }
 
@@ -388,8 +362,7 @@ void ProminentButton::paintEvent(QPaintEvent* /*event*/) {
     painter.setBrush(fill);
     painter.drawRoundedRect(box, 7, 7);
     if (hasFocus()) {
-        drawFocusRing(painter, QRectF(rect()), 9,
-                      focusInk(palette(), {footerFill(palette()), fill}));
+        drawFocusRing(painter, QRectF(rect()), 9, ink(palette()));
     }
     QFont font = this->font();
     font.setWeight(QFont::DemiBold);

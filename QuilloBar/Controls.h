@@ -30,11 +30,6 @@ QColor ink(const QPalette& palette);
 QColor paper(const QPalette& palette);
 QColor secondaryInk(const QPalette& palette);
 void setInk(QWidget* widget, const QColor& color);
-// WCAG 2.1's contrast ratio of two opaque colours, from 1 to 21.
-double contrast(const QColor& one, const QColor& other);
-// The focus ring's colour: the accent where it stands out from every colour
-// it touches by 3:1, else the text colour.
-QColor focusInk(const QPalette& palette, std::initializer_list<QColor> touching);
 
 QFont scaledFont(const QFont& base, qreal scale);
 // The theme's symbolic icon, else its plain one, else the bundled file.
