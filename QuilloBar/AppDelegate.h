@@ -144,6 +144,7 @@ private:
     void followKeyring();
     void keyringChanged();
     void probeSavedKey();
+    void storeTypedSecrets(const ValidatedSave& save);
     void finishSave(const ValidatedSave& save, const SavedSecrets& stored,
                     SettingsChoices submitted);
     [[nodiscard]] bool hasUnsavedEdits() const;
