@@ -9,6 +9,7 @@
 #include "QuilloBar/SettingsView.h"
 #include "QuilloBar/SettingsWindow.h"
 #include "QuilloBar/TrayHostWatcher.h"
+#include "QuilloBar/TrayIconTheme.h"
 #include "QuilloBar/UserText.h"
 #include "agent/IssueCache.h"
 #include "store/BuildFingerprint.h"
@@ -19,7 +20,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
-#include <QPixmap>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -45,25 +45,6 @@ QString fingerprintOf(const std::filesystem::path& root) {
         return {};
     }
     return buildFingerprint(root);
-}
-
-// The installed symbolic icon when there is one: the tray is handed its name,
-// so the desktop draws it in the panel's own colour (Qt hands over only pixels
-// otherwise, and a black drawing vanishes on a dark panel). Else the drawn
-// icon, marked as a mask; a theme icon when that cannot be drawn (no SVG
-// support installed).
-QIcon menuIcon() {
-    const QString symbolic = QStringLiteral("news.quillo.QuilloBar-symbolic");
-    if (QIcon::hasThemeIcon(symbolic)) {
-        return QIcon::fromTheme(symbolic);
-    }
-    QIcon icon(QStringLiteral(":/quillo/MenuIcon.svg"));
-    if (icon.pixmap(QSize(18, 18)).isNull()) {
-        return QIcon::fromTheme(QStringLiteral("newspaper"),
-                                QIcon::fromTheme(QStringLiteral("x-office-document")));
-    }
-    icon.setIsMask(true);
-    return icon;
 }
 
 // Only a desktop that can show windows can show a tray item.
@@ -214,7 +195,8 @@ void AppDelegate::applicationShouldHandleReopen(const QByteArray& activationToke
 }
 
 void AppDelegate::showTrayItem() {
-    item_ = std::make_unique<QSystemTrayIcon>(menuIcon());
+    const QString themePath = trayIconThemePath(installRoot_);
+    item_ = std::make_unique<QSystemTrayIcon>(themedTrayIcon(themePath));
     item_->setToolTip(QStringLiteral("Quillo \u00B7 Your newspaper, delivered."));
     item_->setContextMenu(menu_.menu());
     // Hosts that send a plain click rather than opening the menu themselves
@@ -232,6 +214,7 @@ void AppDelegate::showTrayItem() {
                 }
             });
     item_->show();
+    serveIconThemePath(*item_, themePath);
     delete trayHostWatcher_;
     trayHostWatcher_ = nullptr;
 }

@@ -17,7 +17,7 @@ packages=(
     libcurl4-openssl-dev libcups2-dev nlohmann-json3-dev
     cups-daemon cups-client printer-driver-cups-pdf openssl python3 curl
     libqt6svg6 xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
-    gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript
+    gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
 )
 
 missing=()
