@@ -121,11 +121,13 @@ protected:
                 QDir(feed()).entryInfoList({".download-*"}, QDir::Files | QDir::Hidden);
             return !partial.isEmpty() && partial.first().size() > 0;
         }
-        case Step::stopped:
-            return std::any_of(tools().begin(), tools().end(), [](qint64 tool) {
+        case Step::stopped: {
+            const QList<qint64> running = tools();
+            return std::any_of(running.begin(), running.end(), [](qint64 tool) {
                 return readFile(QStringLiteral("/proc/%1/cmdline").arg(tool))
                     .contains(QByteArrayView("\0print\0", 7));
             });
+        }
         case Step::createdHeld:
         case Step::sent:
         case Step::released:
