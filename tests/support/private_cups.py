@@ -10,6 +10,9 @@
                               (root only: see start_pdf)
   private_cups.py stop DIR    stops that cupsd and its relay by their pids
 
+"start" on a DIR whose relay still runs starts only cupsd again, as after a
+crash: the relay keeps the exchange it holds.
+
 The CUPS_SERVER value is DIR/relay.sock, a relay in front of cupsd's socket
 that passes everything through, except that while DIR/stall holds "OPERATION
 request" or "OPERATION reply" (an IPP operation's name, such as
@@ -133,6 +136,15 @@ Grp root
     return conf
 
 
+def running(pid_file):
+    try:
+        with open(pid_file) as file:
+            os.kill(int(file.read()), 0)
+        return True
+    except (OSError, ValueError):
+        return False
+
+
 def start(base, pdf=False):
     base = os.path.abspath(base)
     os.makedirs(base, exist_ok=True)
@@ -169,6 +181,10 @@ def start(base, pdf=False):
         subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", "cups-pdf:/",
                         "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd",
                         "-o", "PageSize=A4"], env=environment, check=True, capture_output=True)
+    if running(os.path.join(base, "relay.pid")):
+        # cupsd started again after a crash: the relay and its held exchange stay.
+        print(os.path.join(base, "relay.sock"))
+        return
     relay_process = subprocess.Popen(
         [sys.executable, os.path.abspath(__file__), "relay", base], stdin=subprocess.DEVNULL,
         stdout=subprocess.DEVNULL, start_new_session=True)
