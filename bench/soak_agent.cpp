@@ -7,7 +7,7 @@
 // throw-away profile with the service and a private CUPS.
 //
 //   soak-agent PROFILE SERVICE-DIR ISSUE-PDF CHECKS CHECKS-PER-DAY
-#include "QuilloBar/AppDelegate.h"
+#include "QuilloBar/app/AppDelegate.h"
 #include "store/Preferences.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 // Reads the request, then stores what configure mode stores in a preferences
 // file of its own and reads it back as the agent does.
-#include "QuilloBar/ConfigureRequest.h"
+#include "QuilloBar/configure/ConfigureRequest.h"
 #include "store/Preferences.h"
 #include "tests/fuzz/FuzzTarget.h"
 

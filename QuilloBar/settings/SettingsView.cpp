@@ -1,0 +1,634 @@
+#include "QuilloBar/settings/SettingsView.h"
+
+#include "QuilloBar/settings/SettingsModel.h"
+#include "QuilloBar/widgets/Controls.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScopedValueRollback>
+#include <QScreen>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+
+// The resources live in a static library; nothing else would pull them in.
+static void initSettingsResources() {
+    Q_INIT_RESOURCE(settings);
+}
+
+namespace quillo {
+namespace {
+
+// Layout, in device-independent pixels.
+constexpr int headerSide = 26;
+constexpr int wordmarkShift = 11;
+constexpr int formSide = 14;
+constexpr int controlWidth = 236;
+
+// Font sizes relative to the body font.
+constexpr qreal calloutScale = 0.92;
+constexpr qreal footnoteScale = 0.85;
+
+QLabel* plainLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// A labelled control, the control at the right at a common width so that the
+// rows of the form line up.
+void addLabelledRow(QWidget* row, QHBoxLayout* layout, const QString& text, QWidget* control) {
+    QLabel* label = plainLabel(text, row);
+    label->setBuddy(control);
+    control->setAccessibleName(text);
+    control->setFixedWidth(controlWidth);
+    layout->addWidget(label);
+    layout->addStretch();
+    layout->addWidget(control);
+}
+
+QLineEdit* secureField(const QString& placeholder) {
+    auto* field = new QLineEdit;
+    field->setEchoMode(QLineEdit::Password);
+    field->setPlaceholderText(placeholder);
+    return field;
+}
+
+} // namespace
+
+SettingsView::SettingsView(SettingsModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    initSettingsResources();
+    installControlInterfaces();
+    setAutoFillBackground(true);
+    setBackgroundRole(QPalette::Window);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    header_ = buildHeader();
+    layout->addWidget(header_);
+    layout->addWidget(buildForm(), 1);
+    footer_ = buildFooter();
+    layout->addWidget(footer_);
+    connectControls();
+    for (QWidget* control : std::initializer_list<QWidget*>{
+             unlock_, replace_, key_, printer_, pages_, display_, webhook_, previewImage_, origin_,
+             openQueue_, menuButton_}) {
+        ringWhenFocused(control);
+    }
+    applyLook();
+    refresh();
+}
+
+void SettingsView::setHeaderMenu(QMenu* menu) {
+    menuButton_->setMenu(menu);
+    menuButton_->setVisible(menu != nullptr);
+}
+
+QWidget* SettingsView::buildHeader() {
+    auto* header = new QWidget(this);
+    auto* row = new QHBoxLayout(header);
+    // The wordmark's artwork has its own left margin.
+    row->setContentsMargins(headerSide - wordmarkShift, 14, headerSide, 0);
+    row->setSpacing(14);
+    auto* stack = new QVBoxLayout;
+    stack->setSpacing(6);
+    wordmark_ = new Wordmark(header);
+    stack->addWidget(wordmark_);
+    auto* line = new QHBoxLayout;
+    line->setContentsMargins(wordmarkShift, 0, 0, 0);
+    line->setSpacing(6);
+    dot_ = new ConnectionDot(header);
+    connection_ = plainLabel(QString(), header);
+    secondaryLabels_.append(connection_);
+    line->addWidget(dot_, 0, Qt::AlignVCenter);
+    line->addWidget(connection_, 1);
+    stack->addLayout(line);
+    row->addLayout(stack);
+    row->addStretch();
+    menuButton_ = new QToolButton(header);
+    menuButton_->setPopupMode(QToolButton::InstantPopup);
+    menuButton_->setAutoRaise(true);
+    menuButton_->setAccessibleName(QStringLiteral("Menu"));
+    menuButton_->setToolTip(QStringLiteral("Menu"));
+    menuButton_->setFixedSize(30, 30);
+    menuButton_->hide();
+    row->addWidget(menuButton_, 0, Qt::AlignTop);
+    return header;
+}
+
+QWidget* SettingsView::buildForm() {
+    auto* scroll = new QScrollArea(this);
+    // The area itself is no control: Tab goes straight to the form's first one.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* content = new QWidget;
+    auto* sections = new QVBoxLayout(content);
+    sections->setContentsMargins(formSide, 14, formSide, 4);
+    sections->setSpacing(0);
+    for (QWidget* section :
+         {buildPaperSection(), buildDestinationSection(), buildPrintingSection(),
+          buildDisplaySection(), buildTogglesSection(), buildAdvancedSection()}) {
+        sections->addWidget(section);
+    }
+    sections->addStretch();
+    scroll->setWidget(content);
+    // The window's background shows through the whole form.
+    content->setAutoFillBackground(false);
+    form_ = content;
+    return scroll;
+}
+
+namespace {
+
+struct Section {
+    QWidget* widget;
+    QVBoxLayout* layout;
+    Card* card;
+};
+
+Section newSection(const QString& header, QList<QLabel*>& headers) {
+    auto* widget = new QWidget;
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 18);
+    layout->setSpacing(6);
+    if (!header.isEmpty()) {
+        QLabel* label = plainLabel(header, widget);
+        label->setContentsMargins(rowSide, 0, rowSide, 0);
+        headers.append(label);
+        layout->addWidget(label);
+    }
+    auto* card = new Card(widget);
+    layout->addWidget(card);
+    return {widget, layout, card};
+}
+
+QLabel* addFootnote(const Section& section, const QString& text, QList<QLabel*>& footnotes) {
+    QLabel* note = plainLabel(text, section.widget);
+    note->setWordWrap(true);
+    note->setContentsMargins(rowSide, 0, rowSide, 0);
+    footnotes.append(note);
+    section.layout->addWidget(note);
+    return note;
+}
+
+} // namespace
+
+QWidget* SettingsView::buildPaperSection() {
+    const Section section = newSection(QStringLiteral("Your paper"), sectionHeaders_);
+    savedKeyRow_ = new QWidget;
+    QHBoxLayout* saved = section.card->addRow(savedKeyRow_);
+    keyIcon_ = new QLabel(savedKeyRow_);
+    keyIcon_->setFixedSize(iconSide, iconSide);
+    QLabel* savedText =
+        plainLabel(QStringLiteral("Delivery key saved in your keyring"), savedKeyRow_);
+    savedText->setWordWrap(true);
+    unlock_ = new QPushButton(QStringLiteral("Unlock\u2026"), savedKeyRow_);
+    replace_ = new QPushButton(QStringLiteral("Replace"), savedKeyRow_);
+    saved->addWidget(keyIcon_);
+    saved->addWidget(savedText, 1);
+    saved->addWidget(unlock_);
+    saved->addWidget(replace_);
+
+    keyRow_ = new QWidget;
+    key_ = secureField(QStringLiteral("Paste it from your newsroom"));
+    addLabelledRow(keyRow_, section.card->addRow(keyRow_), QStringLiteral("Delivery key"), key_);
+
+    newsroomRow_ = new QWidget;
+    QHBoxLayout* link = section.card->addRow(newsroomRow_, 34);
+    newsroom_ = new LinkButton(QStringLiteral("Get a key in your newsroom \u2197"), newsroomRow_);
+    link->addStretch();
+    link->addWidget(newsroom_);
+    return section.widget;
+}
+
+QWidget* SettingsView::buildDestinationSection() {
+    const Section section = newSection(QStringLiteral("Deliver to"), sectionHeaders_);
+    auto* row = new QWidget;
+    QHBoxLayout* layout = section.card->addRow(row, 44);
+    layout->setContentsMargins(8, 6, 8, 6);
+    auto* track = new SegmentTrack(row);
+    track->setAccessibleName(QStringLiteral("Deliver to"));
+    auto* segments = new QHBoxLayout(track);
+    segments->setContentsMargins(2, 2, 2, 2);
+    segments->setSpacing(2);
+    destinations_ = new QButtonGroup(this);
+    const std::array<QAbstractButton*, 3> choices{
+        new Segment(QStringLiteral("Printer"),
+                    themeIcon("printer-symbolic", "printer", ":/quillo/icons/printer.svg"), track),
+        new Segment(
+            QStringLiteral("E-ink"),
+            themeIcon("video-display-symbolic", "video-display", ":/quillo/icons/display.svg"),
+            track),
+        new Segment(QStringLiteral("Both"),
+                    themeIcon("view-dual-symbolic", "view-dual", ":/quillo/icons/both.svg"),
+                    track)};
+    for (int index = 0; index < int(choices.size()); ++index) {
+        destinations_->addButton(choices.at(index), index);
+        segments->addWidget(choices.at(index));
+    }
+    layout->addWidget(track);
+    return section.widget;
+}
+
+QWidget* SettingsView::buildPrintingSection() {
+    const Section section = newSection(QStringLiteral("Printing"), sectionHeaders_);
+    printingSection_ = section.widget;
+    auto* printerRow = new QWidget;
+    printer_ = new QComboBox;
+    printer_->addItem(QStringLiteral("Choose a printer"), QString());
+    addLabelledRow(printerRow, section.card->addRow(printerRow), QStringLiteral("Printer"),
+                   printer_);
+    auto* pagesRow = new QWidget;
+    pages_ = new QComboBox;
+    pages_->addItem(QStringLiteral("Front page only"));
+    for (int pages = 2; pages <= 4; ++pages) {
+        pages_->addItem(QStringLiteral("Up to %1 pages").arg(pages));
+    }
+    addLabelledRow(pagesRow, section.card->addRow(pagesRow), QStringLiteral("Pages"), pages_);
+    return section.widget;
+}
+
+QWidget* SettingsView::buildDisplaySection() {
+    const Section section = newSection(QStringLiteral("E-ink display"), sectionHeaders_);
+    displaySection_ = section.widget;
+    auto* displayRow = new QWidget;
+    display_ = new QComboBox;
+    for (const DisplayModel model : allDisplayModels) {
+        const std::string_view shown = name(model);
+        display_->addItem(QString::fromUtf8(shown.data(), qsizetype(shown.size())));
+    }
+    addLabelledRow(displayRow, section.card->addRow(displayRow), QStringLiteral("Display"),
+                   display_);
+    auto* webhookRow = new QWidget;
+    webhook_ = secureField(QString());
+    addLabelledRow(webhookRow, section.card->addRow(webhookRow), QStringLiteral("Webhook"),
+                   webhook_);
+    auto* actionsRow = new QWidget;
+    QHBoxLayout* actions = section.card->addRow(actionsRow);
+    displayGuide_ = new LinkButton(QStringLiteral("How to connect TRMNL \u2197"), actionsRow);
+    previewImage_ = new QPushButton(QStringLiteral("Preview image"), actionsRow);
+    actions->addWidget(displayGuide_);
+    actions->addStretch();
+    actions->addWidget(previewImage_);
+    addFootnote(section,
+                QStringLiteral("Shows the front page. Its image, including anything private, is "
+                               "uploaded to TRMNL\u2019s cloud."),
+                footnotes_);
+    return section.widget;
+}
+
+QWidget* SettingsView::buildTogglesSection() {
+    const Section section = newSection(QString(), sectionHeaders_);
+    const auto addSwitch = [&section](const QString& text) {
+        auto* toggle = new Switch(nullptr);
+        auto* row = new SwitchRow(toggle);
+        QHBoxLayout* layout = section.card->addRow(row);
+        toggle->setParent(row);
+        toggle->setAccessibleName(text);
+        QLabel* label = plainLabel(text, row);
+        label->setBuddy(toggle);
+        layout->addWidget(label, 1);
+        layout->addWidget(toggle);
+        return toggle;
+    };
+    automatic_ = addSwitch(QStringLiteral("Deliver new issues automatically"));
+    launchAtLogin_ = addSwitch(QStringLiteral("Open at login"));
+    addFootnote(section,
+                QStringLiteral("Checks every five minutes while this computer is awake. An issue "
+                               "is never printed twice."),
+                footnotes_);
+    return section.widget;
+}
+
+QWidget* SettingsView::buildAdvancedSection() {
+    const Section section = newSection(QString(), sectionHeaders_);
+    auto* disclosureRow = new QWidget;
+    QHBoxLayout* layout = section.card->addRow(disclosureRow, 36);
+    advanced_ = new Disclosure(QStringLiteral("Advanced"), disclosureRow);
+    layout->addWidget(advanced_);
+    serviceRow_ = new QWidget;
+    origin_ = new QLineEdit;
+    origin_->setInputMethodHints(Qt::ImhUrlCharactersOnly | Qt::ImhNoAutoUppercase);
+    addLabelledRow(serviceRow_, section.card->addRow(serviceRow_), QStringLiteral("Service"),
+                   origin_);
+    queueRow_ = new QWidget;
+    QHBoxLayout* queue = section.card->addRow(queueRow_);
+    openQueue_ = new QPushButton(QStringLiteral("Open printer queue"), queueRow_);
+    queue->addWidget(openQueue_);
+    queue->addStretch();
+    serviceRow_->hide();
+    queueRow_->hide();
+    return section.widget;
+}
+
+QWidget* SettingsView::buildFooter() {
+    auto* footer = new FooterBar(this);
+    auto* row = new QHBoxLayout(footer);
+    row->setContentsMargins(headerSide, 16, headerSide, 16);
+    row->setSpacing(12);
+    status_ = new StatusText(footer);
+    secondaryLabels_.append(status_);
+    save_ = new ProminentButton(QStringLiteral("Save"), footer);
+    save_->setDefault(true);
+    row->addWidget(status_, 1);
+    row->addWidget(save_);
+    return footer;
+}
+
+void SettingsView::connectControls() {
+    // Actions are copied before the call: one may replace the model's callbacks.
+    const auto invoke = [this](SettingsModel::Action SettingsModel::*member) {
+        return [this, member] {
+            const SettingsModel::Action action = model_.*member;
+            action();
+        };
+    };
+    // Edits are bound to textChanged and toggled, which assistive technology
+    // triggers too, and never written back while the view redraws.
+    const auto bindText = [this](QLineEdit* field, void (SettingsModel::*setter)(const QString&)) {
+        connect(field, &QLineEdit::textChanged, this, [this, setter](const QString& text) {
+            if (!refreshing_) {
+                (model_.*setter)(text);
+            }
+        });
+    };
+    const auto bindToggle = [this](QAbstractButton* toggle, void (SettingsModel::*setter)(bool)) {
+        connect(toggle, &QAbstractButton::toggled, this, [this, setter](bool on) {
+            if (!refreshing_) {
+                (model_.*setter)(on);
+            }
+        });
+    };
+    const auto bindPicker = [this](QComboBox* picker, std::function<void(int)> write) {
+        connect(picker, &QComboBox::currentIndexChanged, this,
+                [this, write = std::move(write)](int index) {
+                    if (!refreshing_ && index >= 0) {
+                        write(index);
+                    }
+                });
+        // The wheel scrolls the form instead of changing a picker under the pointer.
+        picker->installEventFilter(this);
+    };
+
+    connect(unlock_, &QPushButton::clicked, this, invoke(&SettingsModel::unlock));
+    connect(replace_, &QPushButton::clicked, this, [this] {
+        model_.setReplacingKey(true);
+        key_->setFocus(Qt::OtherFocusReason);
+    });
+    bindText(key_, &SettingsModel::setKey);
+    connect(newsroom_, &QAbstractButton::clicked, this, invoke(&SettingsModel::openNewsroom));
+    connect(destinations_, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
+        if (checked && !refreshing_) {
+            model_.setDestination(allDeliveryDestinations.at(std::size_t(id)));
+        }
+    });
+    bindPicker(printer_,
+               [this](int index) { model_.setPrinter(printer_->itemData(index).toString()); });
+    bindPicker(pages_, [this](int index) { model_.setMaxPages(index + 1); });
+    bindPicker(display_,
+               [this](int index) { model_.setDisplay(allDisplayModels.at(std::size_t(index))); });
+    bindText(webhook_, &SettingsModel::setWebhook);
+    connect(displayGuide_, &QAbstractButton::clicked, this,
+            invoke(&SettingsModel::openDisplayGuide));
+    connect(previewImage_, &QPushButton::clicked, this, invoke(&SettingsModel::previewDisplay));
+    bindToggle(automatic_, &SettingsModel::setAutomatic);
+    bindToggle(launchAtLogin_, &SettingsModel::setLaunchAtLogin);
+    connect(advanced_, &QAbstractButton::toggled, this, [this](bool open) {
+        serviceRow_->setVisible(open);
+        queueRow_->setVisible(open);
+    });
+    bindText(origin_, &SettingsModel::setOrigin);
+    connect(openQueue_, &QPushButton::clicked, this, invoke(&SettingsModel::openQueue));
+    connect(save_, &QPushButton::clicked, this, invoke(&SettingsModel::save));
+    connect(&model_, &SettingsModel::changed, this, &SettingsView::refresh);
+    connect(&model_, &SettingsModel::refused, this, &SettingsView::showRefusal);
+}
+
+namespace {
+
+// Sets the text only when it differs, so that the cursor stays where it is.
+void showText(QLineEdit* field, const QString& text) {
+    if (field->text() != text) {
+        field->setText(text);
+    }
+}
+
+} // namespace
+
+void SettingsView::refresh() {
+    const QScopedValueRollback guard(refreshing_, true);
+    const bool connected = model_.connected();
+    dot_->setConnected(connected);
+    connection_->setText(connected ? QStringLiteral("Connected to your paper")
+                                   : QStringLiteral("Not connected yet"));
+
+    const bool keyIsSaved = model_.keySaved() && !model_.replacingKey();
+    // The key field gives way to the saved key's row: so does its focus.
+    const bool keyWasFocused = key_->hasFocus();
+    savedKeyRow_->setVisible(keyIsSaved);
+    unlock_->setVisible(model_.needsUnlock());
+    // Both wait for a run or a keyring call in flight: a second click would
+    // start a second prompt, or be dropped unseen.
+    unlock_->setEnabled(!model_.working());
+    save_->setEnabled(!model_.working());
+    keyRow_->setVisible(!keyIsSaved);
+    newsroomRow_->setVisible(!keyIsSaved);
+    if (keyWasFocused && keyIsSaved) {
+        focusFirstControl();
+    }
+    showText(key_, model_.key());
+
+    const DeliveryDestination destination = model_.destination();
+    QAbstractButton* chosen = destinations_->button(int(destination));
+    if (!chosen->isChecked()) {
+        chosen->setChecked(true);
+    }
+    printingSection_->setVisible(prints(destination));
+    displaySection_->setVisible(displays(destination));
+
+    refreshPrinters();
+    pages_->setCurrentIndex(std::clamp(model_.maxPages(), 1, 4) - 1);
+    display_->setCurrentIndex(int(model_.display()));
+    showText(webhook_, model_.webhook());
+    webhook_->setPlaceholderText(model_.webhookSaved() ? QStringLiteral("Saved in your keyring")
+                                                       : QStringLiteral("TRMNL image webhook URL"));
+
+    automatic_->setChecked(model_.automatic());
+    launchAtLogin_->setChecked(model_.launchAtLogin());
+    showText(origin_, model_.origin());
+    showStatus(model_.status());
+}
+
+// A refusal's reason is told with its entry; any other status is spoken as
+// it comes, once the window is there to be read.
+void SettingsView::showStatus(const QString& status) {
+    if (status == status_->text()) {
+        return;
+    }
+    status_->setText(status);
+    if (status == refusal_) {
+        return;
+    }
+    clearRefusal();
+    if (!status.isEmpty() && isVisible()) {
+        status_->announce();
+    }
+}
+
+void SettingsView::showRefusal(FormField field, const QString& message) {
+    clearRefusal();
+    QWidget* entry = entryFor(field);
+    if (entry == nullptr) {
+        return;
+    }
+    refusal_ = message;
+    refused_ = entry;
+    entry->setAccessibleDescription(message);
+    entry->setFocus(Qt::OtherFocusReason);
+}
+
+void SettingsView::clearRefusal() {
+    if (refused_ != nullptr) {
+        refused_->setAccessibleDescription(QString());
+    }
+    refused_ = nullptr;
+    refusal_.clear();
+}
+
+// Where the reader mends what `field` holds: a saved key is mended by
+// unlocking or replacing it, the service address behind "Advanced".
+QWidget* SettingsView::entryFor(FormField field) {
+    switch (field) {
+    case FormField::key:
+        return firstShown({key_, unlock_, replace_});
+    case FormField::printer:
+        return printer_;
+    case FormField::webhook:
+        return webhook_;
+    case FormField::origin:
+        advanced_->setChecked(true);
+        return origin_;
+    case FormField::none:
+        break;
+    }
+    return nullptr;
+}
+
+QWidget* SettingsView::firstShown(std::initializer_list<QWidget*> controls) const {
+    const auto shown = std::find_if(controls.begin(), controls.end(), [this](QWidget* control) {
+        return control->isVisibleTo(this) && control->isEnabled();
+    });
+    return shown == controls.end() ? nullptr : *shown;
+}
+
+void SettingsView::focusFirstControl() {
+    if (QWidget* first = firstShown({unlock_, replace_, key_})) {
+        first->setFocus(Qt::TabFocusReason);
+    }
+}
+
+QSize SettingsView::sizeHint() const {
+    // The whole form without a scroll bar, as far as the screen allows.
+    const int form = form_->hasHeightForWidth() ? form_->heightForWidth(windowWidth)
+                                                : form_->sizeHint().height();
+    int height = header_->sizeHint().height() + form + footer_->sizeHint().height();
+    if (const QScreen* shown = screen()) {
+        height = std::min(height, shown->availableGeometry().height());
+    }
+    return {windowWidth, height};
+}
+
+void SettingsView::refreshPrinters() {
+    if (model_.printers() != shownPrinters_) {
+        shownPrinters_ = model_.printers();
+        printer_->clear();
+        printer_->addItem(QStringLiteral("Choose a printer"), QString());
+        for (const QString& name : std::as_const(shownPrinters_)) {
+            printer_->addItem(name, name);
+        }
+    }
+    // A name listed twice keeps whichever entry the reader picked.
+    if (printer_->currentData().toString() == model_.printer()) {
+        return;
+    }
+    const qsizetype listed =
+        model_.printer().isEmpty() ? -1 : shownPrinters_.indexOf(model_.printer());
+    printer_->setCurrentIndex(int(listed + 1));
+}
+
+void SettingsView::applyLook() {
+    const QPalette& colours = palette();
+    const QColor secondary = secondaryInk(colours);
+    const QFont callout = scaledFont(font(), calloutScale);
+    for (QLabel* label : std::as_const(secondaryLabels_)) {
+        setInk(label, secondary);
+        label->setFont(callout);
+    }
+    const QFont footnote = scaledFont(font(), footnoteScale);
+    for (QLabel* note : std::as_const(footnotes_)) {
+        setInk(note, secondary);
+        note->setFont(footnote);
+    }
+    QFont headerFont = font();
+    headerFont.setWeight(QFont::DemiBold);
+    for (QLabel* header : std::as_const(sectionHeaders_)) {
+        setInk(header, mix(ink(colours), paper(colours), 0.15));
+        header->setFont(headerFont);
+    }
+    const qreal ratio = devicePixelRatioF();
+    keyIcon_->setPixmap(
+        tinted(themeIcon("dialog-password-symbolic", "dialog-password", ":/quillo/icons/key.svg"),
+               ratio, ink(colours)));
+    menuButton_->setIcon(
+        QIcon(tinted(themeIcon("open-menu-symbolic", "application-menu", ":/quillo/icons/menu.svg"),
+                     ratio, ink(colours))));
+    wordmark_->setVisible(wordmark_->hasArtwork());
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    // Changes arrive during construction too, before there is anything to restyle.
+    const bool built = save_ != nullptr;
+    if (built && (event->type() == QEvent::PaletteChange || event->type() == QEvent::FontChange ||
+                  event->type() == QEvent::StyleChange)) {
+        applyLook();
+    }
+    QWidget::changeEvent(event);
+}
+
+// Return and Enter arrive here when the focused control left them unused: in
+// a text field they save, on any other control they act as space does.
+void SettingsView::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) ||
+        (event->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    QWidget* focused = focusWidget();
+    if (auto* button = qobject_cast<QAbstractButton*>(focused)) {
+        button->click();
+    } else if (auto* picker = qobject_cast<QComboBox*>(focused)) {
+        picker->showPopup();
+    } else if (qobject_cast<QLineEdit*>(focused) != nullptr) {
+        save_->click();
+    }
+}
+
+bool SettingsView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel && qobject_cast<QComboBox*>(watched) != nullptr) {
+        event->ignore();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace quillo
