@@ -88,15 +88,8 @@ void takeActivationToken(const QByteArray& token) {
     }
 }
 
-void bringToFront(QWidget* window) {
-    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
-    window->show();
-    window->raise();
-    window->activateWindow();
-}
-
 // The settings window. Without a tray item its header carries the tray's menu.
-std::unique_ptr<QWidget> createSettingsWindow(SettingsModel& form, QMenu* headerMenu) {
+std::unique_ptr<SettingsWindow> createSettingsWindow(SettingsModel& form, QMenu* headerMenu) {
     auto window = std::make_unique<SettingsWindow>(form);
     window->view().setHeaderMenu(headerMenu);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -124,6 +117,9 @@ AppDelegate::AppDelegate(const Setup& setup, QObject* parent)
     desktop.confirmTurnOn = [this](DeliveryDestination destination) {
         return quillo::confirmTurnOn(settings_.get(), destination);
     };
+    connect(&keyring_, &Keyring::readFinished, this, &AppDelegate::finishRead);
+    connect(&keyring_, &Keyring::workingChanged, this, [this] { form_.setWorking(working()); });
+    connect(&keyring_, &Keyring::settled, this, &AppDelegate::restartWhenIdle);
     connect(&menu_, &StatusMenu::readLatestIssue, this, &AppDelegate::preview);
     connect(&menu_, &StatusMenu::syncNow, this, &AppDelegate::syncNow);
     connect(&menu_, &StatusMenu::showSettings, this, &AppDelegate::showSettings);
@@ -177,7 +173,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         showSettings();
     }
     if (plan.unlockSilently) {
-        unlockSilently();
+        keyring_.readSilently();
     }
 }
 
@@ -225,8 +221,8 @@ void AppDelegate::schedule() {
     timer_->setInterval(scheduleInterval);
     connect(timer_, &QTimer::timeout, this, [this] {
         // A keyring signal may have been missed: the check reads the key again first.
-        if (!unlockedToken_ && keyringWatcher_ != nullptr) {
-            keyringChanged();
+        if (!keyring_.deliveryKey() && keyring_.following()) {
+            keyring_.recheck();
             return;
         }
         defaults_->sync();
@@ -260,7 +256,7 @@ void AppDelegate::startSnapshot(const QString& path) {
 
 std::optional<QString> AppDelegate::cachedPDF() const {
     defaults_->sync();
-    return cachedIssuePdf(QDir::homePath(), defaults_->origin(), unlockedToken_);
+    return cachedIssuePdf(QDir::homePath(), defaults_->origin(), keyring_.deliveryKey());
 }
 
 RunSettings AppDelegate::runSettings(bool delivery) const {
@@ -268,7 +264,7 @@ RunSettings AppDelegate::runSettings(bool delivery) const {
     defaults_->sync();
     RunSettings settings;
     settings.origin = defaults_->origin();
-    settings.deliveryKey = unlockedToken_.value_or(QString());
+    settings.deliveryKey = keyring_.deliveryKey().value_or(QString());
     settings.toolPath =
         QString::fromStdString((installRoot_ / InstallTree::companionTool).string());
     settings.rendererPath =
@@ -279,12 +275,13 @@ RunSettings AppDelegate::runSettings(bool delivery) const {
     settings.automatic = defaults_->boolean(PreferenceKey::automatic);
     settings.printer = defaults_->string(PreferenceKey::printer).value_or(QString());
     settings.displayModel = defaults_->displayModel();
-    settings.webhook = unlockedWebhook_;
+    settings.webhook = keyring_.webhook();
     return settings;
 }
 
 void AppDelegate::runAgent(bool delivery) {
-    if (previewMode_ || busy_ || !unlockedToken_ || unlockedToken_->isEmpty()) {
+    const auto& key = keyring_.deliveryKey();
+    if (previewMode_ || running_ || !key || key->isEmpty()) {
         return;
     }
     const RunSettings settings = runSettings(delivery);
@@ -299,14 +296,14 @@ void AppDelegate::runAgent(bool delivery) {
         }
     }
 
-    busy_ = true;
+    running_ = true;
     status_ = delivery ? QStringLiteral("Delivering your newspaper\u2026")
                        : QStringLiteral("Checking for a new issue\u2026");
     refreshMenu();
 
     inBackground(
         [settings, limit = toolStepTimeLimit_] {
-            // Whatever happens, the run must end in a line, or busy stays set for good.
+            // Whatever happens, the run must end in a line, or it stays running for good.
             try {
                 return performRun(settings, limit);
             } catch (const std::exception& error) {
@@ -317,16 +314,17 @@ void AppDelegate::runAgent(bool delivery) {
 }
 
 void AppDelegate::finishRun(const QString& resultLine) {
-    busy_ = false;
+    running_ = false;
     status_ = leadingCharacters(resultLine, resultLineLimit);
     refreshMenu();
 }
 
 void AppDelegate::refreshMenu() {
-    menu_.show({status_, busy_, unlockedToken_.has_value(), cachedPDF().has_value()});
+    const bool connected = keyring_.deliveryKey().has_value();
+    menu_.show({status_, running_, connected, cachedPDF().has_value()});
     form_.setStatus(status_);
-    form_.setConnected(unlockedToken_.has_value());
-    form_.setWorking(busy_ || keyringBusy_);
+    form_.setConnected(connected);
+    form_.setWorking(working());
     emit statusChanged(status_);
 }
 
@@ -348,7 +346,7 @@ void AppDelegate::syncNow() {
                               .arg(printer, QString::number(defaults_->effectivePageCount())));
     }
     if (displays(destination)) {
-        if (!unlockedWebhook_) {
+        if (!keyring_.webhook()) {
             showSettings();
             return;
         }
@@ -377,7 +375,7 @@ void AppDelegate::showSettings() {
         settings_ = createSettingsWindow(form_, item_ || previewMode_ ? nullptr : menu_.menu());
         probeSavedKey();
     }
-    bringToFront(settings_.get());
+    settings_->present();
 }
 
 // What the reader typed or chose and has not saved would not survive a restart.

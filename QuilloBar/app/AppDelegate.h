@@ -1,10 +1,12 @@
 #pragma once
 
+#include "QuilloBar/app/Keyring.h"
 #include "QuilloBar/app/Launch.h"
 #include "QuilloBar/app/StatusMenu.h"
 #include "QuilloBar/desktop/LoginItem.h"
 #include "QuilloBar/desktop/PrinterList.h"
 #include "QuilloBar/settings/SettingsModel.h"
+#include "QuilloBar/settings/SettingsWindow.h"
 #include "agent/DeliveryRun.h"
 
 #include <QObject>
@@ -23,11 +25,8 @@ class QWidget;
 
 namespace quillo {
 
-class KeyringWatcher;
 class Preferences;
 class TrayHostWatcher;
-struct SavedSecrets;
-struct Secrets;
 struct ValidatedSave;
 struct VaultLookup;
 
@@ -73,25 +72,25 @@ public:
 
     Desktop desktop;
 
-    [[nodiscard]] bool busy() const { return busy_; }
+    // A delivery run is out; a second trigger is dropped.
+    [[nodiscard]] bool running() const { return running_; }
+    // A run or a keyring call is out: the form's buttons wait for it.
+    [[nodiscard]] bool working() const { return running_ || keyring_.working(); }
     [[nodiscard]] const QString& status() const { return status_; }
     [[nodiscard]] Preferences& defaults() const { return *defaults_; }
     [[nodiscard]] bool previewMode() const { return previewMode_; }
     [[nodiscard]] const QString& fingerprint() const { return fingerprint_; }
-    [[nodiscard]] const std::optional<QString>& unlockedToken() const { return unlockedToken_; }
-    [[nodiscard]] const std::optional<QString>& unlockedWebhook() const { return unlockedWebhook_; }
-    void setUnlockedToken(const std::optional<QString>& token) { unlockedToken_ = token; }
-    void setUnlockedWebhook(const std::optional<QString>& webhook) { unlockedWebhook_ = webhook; }
+    [[nodiscard]] Keyring& keyring() { return keyring_; }
+    [[nodiscard]] const Keyring& keyring() const { return keyring_; }
     [[nodiscard]] SettingsModel& form() { return form_; }
     [[nodiscard]] const StatusMenu& menu() const { return menu_; }
-    [[nodiscard]] QSystemTrayIcon* trayIcon() const { return item_.get(); }
     [[nodiscard]] QWidget* settingsWindow() const { return settings_.get(); }
     [[nodiscard]] const QTimer* timer() const { return timer_; }
 
-    // A delivery run, a keyring read or a preview render has not come back yet.
-    [[nodiscard]] bool hasWorkInFlight() const { return tasksInFlight_ > 0; }
-    // An authorization, a save or another keyring call is out; a second one waits.
-    [[nodiscard]] bool keyringBusy() const { return keyringBusy_; }
+    // A run, a keyring call (a probe included) or a preview render has not come back yet.
+    [[nodiscard]] bool hasWorkInFlight() const {
+        return tasksInFlight_ > 0 || keyring_.hasCallsOut();
+    }
 
     // The cached newest issue for the stored origin and the unlocked key, read
     // afresh on every call.
@@ -137,15 +136,11 @@ private:
     void finishRun(const QString& resultLine);
     void showTrayItem();
     void schedule();
-    void unlockSilently();
-    void finishSilentUnlock(const Secrets& secrets);
-    void finishAuthorization(const Secrets& secrets);
-    void showKeyState(const VaultLookup& token);
-    void followKeyring();
-    void keyringChanged();
+    void finishRead(const VaultLookup& key, bool interactive);
+    void showKeyState(const VaultLookup& key);
     void probeSavedKey();
     void storeTypedSecrets(const ValidatedSave& save);
-    void finishSave(const ValidatedSave& save, const SavedSecrets& stored,
+    void finishSave(const ValidatedSave& save, const Keyring::Saved& stored,
                     SettingsChoices submitted);
     [[nodiscard]] bool hasUnsavedEdits() const;
     void startSnapshot(const QString& path);
@@ -158,16 +153,15 @@ private:
     StatusMenu menu_;
     std::unique_ptr<QSystemTrayIcon> item_;
     QTimer* timer_ = nullptr;
-    bool busy_ = false;
+    bool running_ = false;
     QString status_;
     SettingsModel form_;
-    std::unique_ptr<QWidget> settings_;
+    std::unique_ptr<SettingsWindow> settings_;
     std::unique_ptr<Preferences> defaults_;
     QString fingerprint_;
     LaunchArguments arguments_;
     bool previewMode_ = false;
-    std::optional<QString> unlockedToken_;
-    std::optional<QString> unlockedWebhook_;
+    Keyring keyring_;
 
     std::filesystem::path installRoot_;
     std::chrono::milliseconds toolStepTimeLimit_;
@@ -176,13 +170,6 @@ private:
     int tasksInFlight_ = 0;
     TrayHostWatcher* trayHostWatcher_ = nullptr;
     bool restartPending_ = false;
-    bool keyringBusy_ = false;
-    KeyringWatcher* keyringWatcher_ = nullptr;
-    // The keyring changed while a read was out, which may have missed it.
-    bool keyringChangedMeanwhile_ = false;
-    // Counts keyring calls begun, so a probe that answers after another call
-    // began does not overwrite what that call found.
-    int keyringCalls_ = 0;
     // The form as last filled or saved: anything else is the reader's unsaved edit.
     SettingsChoices savedChoices_;
 };

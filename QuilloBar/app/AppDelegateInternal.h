@@ -15,12 +15,6 @@
 
 namespace quillo {
 
-struct SavedSecrets {
-    bool keyStored = false;
-    bool webhookStored = false;
-    std::optional<QString> failure;
-};
-
 inline QString executableIn(const std::filesystem::path& root) {
     return QString::fromStdString((root / InstallTree::executable).string());
 }

@@ -32,12 +32,12 @@ void AppDelegate::saveSettings() {
         failSave(SaveMessage::previewOnly);
         return;
     }
-    if (busy_ || keyringBusy_) {
+    if (working()) {
         return;
     }
     const auto checked = checkSave({form_.origin(), form_.destination(), form_.display(),
                                     form_.webhook(), form_.key(), form_.maxPages(), form_.printer(),
-                                    form_.automatic(), unlockedWebhook_, unlockedToken_});
+                                    form_.automatic(), keyring_.webhook(), keyring_.deliveryKey()});
     if (const auto* refusal = std::get_if<SaveRefusal>(&checked)) {
         emit form_.refused(refusal->field, refusal->message);
         failSave(refusal->message);
@@ -57,10 +57,9 @@ void AppDelegate::saveSettings() {
 }
 
 // What was typed is cleared only where the reader has not typed again meanwhile.
-void AppDelegate::finishSave(const ValidatedSave& save, const SavedSecrets& stored,
+void AppDelegate::finishSave(const ValidatedSave& save, const Keyring::Saved& stored,
                              SettingsChoices submitted) {
-    if (stored.keyStored) {
-        unlockedToken_ = save.typedKey;
+    if (stored.key) {
         if (!fingerprint_.isEmpty()) {
             defaults_->setString(PreferenceKey::authorizedBuild, fingerprint_);
         }
@@ -72,8 +71,7 @@ void AppDelegate::finishSave(const ValidatedSave& save, const SavedSecrets& stor
         form_.setReplacingKey(false);
         form_.setNeedsUnlock(false);
     }
-    if (stored.webhookStored) {
-        unlockedWebhook_ = save.typedWebhook;
+    if (stored.webhook) {
         if (form_.webhook() == submitted.webhook) {
             form_.setWebhook(QString());
         }
@@ -123,17 +121,17 @@ void AppDelegate::fillForm() {
     form_.setDestination(defaults_->destination());
     form_.setMaxPages(defaults_->effectivePageCount());
     form_.setDisplay(defaults_->displayModel());
-    const bool keySaved =
-        unlockedToken_.has_value() || defaults_->string(PreferenceKey::authorizedBuild).has_value();
+    const bool held = keyring_.deliveryKey().has_value();
+    const bool keySaved = held || defaults_->string(PreferenceKey::authorizedBuild).has_value();
     form_.setKeySaved(keySaved);
-    form_.setNeedsUnlock(!unlockedToken_ && keySaved);
-    form_.setWebhookSaved(unlockedWebhook_.has_value());
+    form_.setNeedsUnlock(!held && keySaved);
+    form_.setWebhookSaved(keyring_.webhook().has_value());
     form_.setAutomatic(defaults_->boolean(PreferenceKey::automatic));
     form_.setLaunchAtLogin(loginItem_.isEnabled(executableIn(installRoot_)));
     form_.setOrigin(defaults_->origin());
     form_.setStatus(status_);
-    form_.setConnected(unlockedToken_.has_value());
-    form_.setWorking(busy_ || keyringBusy_);
+    form_.setConnected(held);
+    form_.setWorking(working());
     savedChoices_ = choicesOf(form_);
 }
 

@@ -97,8 +97,8 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
                     row.checkStatus);
         tool.answer("print", row.print);
         makeDelegate(row.preview ? QStringList{"--preview-settings"} : QStringList{});
-        delegate->setUnlockedToken(row.token);
-        delegate->setUnlockedWebhook(row.webhook);
+        delegate->keyring().setDeliveryKey(row.token);
+        delegate->keyring().setWebhook(row.webhook);
         defaults().setString(PreferenceKey::destination, QString::fromLatin1(row.destination));
         defaults().setString(PreferenceKey::printer, row.printer);
         delegate->runAgent(true);
@@ -117,8 +117,8 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
 // what another process (configure mode) wrote meanwhile.
 TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStarts) {
     tool.hold(download);
-    delegate->setUnlockedToken(QStringLiteral("key-1"));
-    delegate->setUnlockedWebhook(hook);
+    delegate->keyring().setDeliveryKey(QStringLiteral("key-1"));
+    delegate->keyring().setWebhook(hook);
     defaults().setString(PreferenceKey::destination, QStringLiteral("both"));
     defaults().setString(PreferenceKey::printer, QStringLiteral("Office"));
 
@@ -126,7 +126,7 @@ TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStarts) {
     ASSERT_TRUE(QTest::qWaitFor([this] { return tool.lines("calls").contains(download); }, 20000));
     defaults().setBoolean(PreferenceKey::automatic, true);
     tool.release();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->running(); }, 20000));
     EXPECT_EQ(statuses, QStringList({checking, readyOff}));
 
     defaults().setString(PreferenceKey::origin, QStringLiteral("https://news.example/"));
@@ -192,7 +192,7 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
         EXPECT_EQ(statuses, expected);
         EXPECT_EQ(defaults().string(PreferenceKey::authorizedBuild),
                   authorized || (unlock && token) ? delegate->fingerprint() : build);
-        EXPECT_EQ(delegate->unlockedWebhook(), authorized || unlock ? webhook : std::nullopt);
+        EXPECT_EQ(delegate->keyring().webhook(), authorized || unlock ? webhook : std::nullopt);
     }
 
     // A request while a run is in flight changes nothing.
@@ -203,7 +203,7 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
     storeSecrets(QStringLiteral("new key"), hook);
     QFile::remove(tool.state("calls"));
     tool.hold(download);
-    delegate->setUnlockedToken(QStringLiteral("old key"));
+    delegate->keyring().setDeliveryKey(QStringLiteral("old key"));
     delegate->runAgent(false);
     ASSERT_TRUE(QTest::qWaitFor([this] { return tool.lines("calls").contains(download); }, 20000));
     statuses.clear();
@@ -211,7 +211,7 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
     tool.release();
     settle();
     EXPECT_EQ(statuses, QStringList{readyOn});
-    EXPECT_EQ(delegate->unlockedToken(), QStringLiteral("old key"));
+    EXPECT_EQ(delegate->keyring().deliveryKey(), QStringLiteral("old key"));
     EXPECT_EQ(defaults().string(PreferenceKey::authorizedBuild), QStringLiteral("earlier"));
 }
 
@@ -242,15 +242,15 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
         defaults().setString(PreferenceKey::destination, QString::fromLatin1(destination));
         defaults().setString(PreferenceKey::printer, storedPrinter);
         defaults().setInteger(PreferenceKey::maxPages, pages);
-        delegate->setUnlockedToken(QStringLiteral("key"));
-        delegate->setUnlockedWebhook(webhook);
+        delegate->keyring().setDeliveryKey(QStringLiteral("key"));
+        delegate->keyring().setWebhook(webhook);
         deliver = answer;
         delegate->syncNow();
         const bool asked = !informative.isEmpty();
         EXPECT_EQ(questions, asked ? QStringList{"Deliver your latest newspaper?|" + informative}
                                    : QStringList());
         EXPECT_EQ(delegate->settingsWindow() != nullptr, !asked);
-        EXPECT_EQ(delegate->busy(), asked && answer);
+        EXPECT_EQ(delegate->running(), asked && answer);
         settle();
     }
 }
@@ -266,7 +266,7 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     QDir().mkpath(feed);
     testing::writeFile(pdf, testing::grayLetterPdf(0));
     testing::writeFile(feed + "/latest.json", R"({"pdf":")" + pdf.toUtf8() + "\"}");
-    delegate->setUnlockedToken(QStringLiteral("key"));
+    delegate->keyring().setDeliveryKey(QStringLiteral("key"));
     defaults().setString(PreferenceKey::origin, "https://news.example/");
     delegate->preview();
     delegate->showSettings();
@@ -280,7 +280,7 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     settle();
     EXPECT_EQ(delegate->status(),
               QStringLiteral("The issue must contain portrait US Letter pages."));
-    delegate->setUnlockedToken(QStringLiteral("another key"));
+    delegate->keyring().setDeliveryKey(QStringLiteral("another key"));
     EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
 
     // A stored origin opens only as an absolute address.

@@ -120,7 +120,7 @@ protected:
     // Starts a run with the key and waits for its end.
     void run(bool delivery) const {
         delegate->runAgent(delivery);
-        ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->busy(); }, 20000));
+        ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->running(); }, 20000));
     }
 
     // Waits until every run, keyring read and render has come back.

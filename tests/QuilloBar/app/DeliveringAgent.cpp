@@ -20,14 +20,14 @@ int main(int argc, char** argv) {
         &delegate, &quillo::AppDelegate::statusChanged, [&delegate](const QString& status) {
             std::printf("%s\n", status.toUtf8().constData());
             std::fflush(stdout);
-            if (!delegate.busy()) {
+            if (!delegate.running()) {
                 QMetaObject::invokeMethod(qApp, &QApplication::quit, Qt::QueuedConnection);
             }
         });
-    delegate.setUnlockedToken(
+    delegate.keyring().setDeliveryKey(
         quillo::Vault::read(quillo::SecretAccount::printToken, /*interactive=*/false));
-    delegate.setUnlockedWebhook(
+    delegate.keyring().setWebhook(
         quillo::Vault::read(quillo::SecretAccount::einkWebhook, /*interactive=*/false));
     delegate.syncNow();
-    return delegate.busy() ? QApplication::exec() : 1;
+    return delegate.running() ? QApplication::exec() : 1;
 }

@@ -344,13 +344,13 @@ TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
         service.script({{"token", token}, {"routes", routes}});
         AppDelegate delegate(AppDelegate::Setup{
             (script.isEmpty() ? testing::buildRoot() : standIn.path()).toStdString(), {}, {}, 5s});
-        delegate.setUnlockedToken(token);
+        delegate.keyring().setDeliveryKey(token);
         delegate.runAgent(false);
         if (routes[latestPath].toObject().contains("stall")) {
             waitUntil([&] { return reached(Step::check); });
-            EXPECT_TRUE(delegate.busy());
+            EXPECT_TRUE(delegate.running());
         }
-        waitUntil([&] { return !delegate.busy(); });
+        waitUntil([&] { return !delegate.running(); });
         EXPECT_EQ(delegate.status(), "Check failed: " + message);
         service.release();
     }

@@ -61,7 +61,7 @@ TEST_F(KeyringTest, LockedAtLaunchIsNamedAndFollowedUntilUnlockedElsewhere) {
     EXPECT_EQ(statuses.mid(2),
               QStringList({"Connected \u00B7 automatic delivery off", checking, readyOff}));
     EXPECT_EQ(std::pair(form.keySaved(), form.needsUnlock()), std::pair(true, false));
-    EXPECT_EQ(delegate->unlockedWebhook(), hook);
+    EXPECT_EQ(delegate->keyring().webhook(), hook);
 }
 
 // "Unlock…" of a key that no earlier authorization recorded (configure
@@ -130,7 +130,7 @@ TEST_F(KeyringTest, SaveIntoALockedKeyringKeepsTheTypedKeyWhenRefused) {
             GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
         }
         form.save();
-        EXPECT_TRUE(delegate->keyringBusy());
+        EXPECT_TRUE(delegate->keyring().working());
         EXPECT_TRUE(session.answerPrompt(answer));
         settle();
         EXPECT_EQ(form.key(), answer ? QString() : QStringLiteral("new-key"));
@@ -146,7 +146,7 @@ TEST_F(KeyringTest, ButtonsWaitForARunAndALateTrayHostWaitsForTheEdits) {
     int restarts = 0;
     QObject::connect(delegate.get(), &AppDelegate::restartRequested, [&restarts] { ++restarts; });
     tool.hold(download);
-    delegate->setUnlockedToken(key);
+    delegate->keyring().setDeliveryKey(key);
     delegate->runAgent(false);
     delegate->showSettings();
     delegate->form().setNeedsUnlock(true);
