@@ -2,6 +2,7 @@
 // Service) rather than in the preferences file.
 #pragma once
 
+#include <QLatin1StringView>
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -10,6 +11,13 @@
 #include <string_view>
 
 namespace quillo {
+
+// Keyring accounts of the two secrets. The delivery key's account keeps the
+// name it was first stored under.
+namespace SecretAccount {
+inline constexpr QLatin1StringView deliveryKey{"print-token"};
+inline constexpr QLatin1StringView einkWebhook{"eink-webhook"};
+} // namespace SecretAccount
 
 // The service attribute of every item: one fixed identifier for the product.
 inline constexpr std::string_view vaultService = "news.quillo.printer";

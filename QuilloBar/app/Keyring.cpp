@@ -46,7 +46,7 @@ void Keyring::read(bool interactive) {
     ++callsBegun_;
     inBackground(
         [interactive] {
-            Found found{Vault::lookup(SecretAccount::printToken, interactive), {}};
+            Found found{Vault::lookup(SecretAccount::deliveryKey, interactive), {}};
             // After a dismissed prompt or a keyring that does not answer, a
             // second read would only prompt or wait again.
             if (keyMayBeThere(found.key.problem) && found.key.problem != KeyringProblem::locked) {
@@ -102,7 +102,7 @@ void Keyring::probe(std::function<void(const VaultLookup&)> answered) {
         return;
     }
     inBackground(
-        [] { return Vault::probe(SecretAccount::printToken); },
+        [] { return Vault::probe(SecretAccount::deliveryKey); },
         [this, calls = callsBegun_, answered = std::move(answered)](const VaultLookup& found) {
             if (calls == callsBegun_ && !deliveryKey_) {
                 answered(found);
@@ -119,7 +119,7 @@ void Keyring::save(const QString& key, const QString& webhook,
             Saved saved;
             try {
                 if (!key.isEmpty()) {
-                    Vault::save(key, SecretAccount::printToken);
+                    Vault::save(key, SecretAccount::deliveryKey);
                     saved.key = true;
                 }
                 if (!webhook.isEmpty()) {

@@ -27,11 +27,11 @@ std::optional<ConfigureRequest> readConfigureRequest(const QByteArray& input) {
         return std::nullopt;
     }
     const QJsonObject request = document.object();
-    const QJsonValue token = request.value(QLatin1StringView("token"));
-    if (!token.isString() || token.toString().isEmpty()) {
+    const QJsonValue key = request.value(QLatin1StringView("token"));
+    if (!key.isString() || key.toString().isEmpty()) {
         return std::nullopt;
     }
-    return ConfigureRequest{token.toString(), request.value(PreferenceKey::origin),
+    return ConfigureRequest{key.toString(), request.value(PreferenceKey::origin),
                             request.value(PreferenceKey::printer)};
 }
 
@@ -43,7 +43,7 @@ int runConfigureMode() {
 
     // The keyring first: when it refuses, no preference has been touched.
     try {
-        Vault::save(request->token, SecretAccount::printToken);
+        Vault::save(request->deliveryKey, SecretAccount::deliveryKey);
     } catch (const VaultError&) {
         return fail();
     }

@@ -9,7 +9,7 @@
 namespace quillo {
 
 struct ConfigureRequest {
-    QString token; // never empty
+    QString deliveryKey; // never empty, from "token"
     // Stored as given; undefined (absent) or null removes the stored value.
     QJsonValue origin;
     QJsonValue printer;

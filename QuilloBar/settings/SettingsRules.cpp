@@ -108,16 +108,15 @@ std::variant<ValidatedSave, SaveRefusal> checkSave(const SaveInput& input) {
         return SaveRefusal{SaveMessage::noPrinter, FormField::printer};
     }
     if (displays(save.destination)) {
-        const QString webhook = save.typedWebhook.isEmpty()
-                                    ? input.unlockedWebhook.value_or(QString())
-                                    : save.typedWebhook;
+        const QString webhook =
+            save.typedWebhook.isEmpty() ? input.heldWebhook.value_or(QString()) : save.typedWebhook;
         if (!isTrmnlWebhook(webhook)) {
             return SaveRefusal{SaveMessage::badWebhook, FormField::webhook};
         }
     }
     if (save.typedKey.isEmpty()) {
         // An empty unlocked key could never authorize a run.
-        if (input.unlockedToken.value_or(QString()).isEmpty()) {
+        if (input.heldDeliveryKey.value_or(QString()).isEmpty()) {
             return SaveRefusal{SaveMessage::noKey, FormField::key};
         }
     } else if (!isAcceptableDeliveryKey(save.typedKey)) {

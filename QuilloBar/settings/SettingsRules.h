@@ -34,8 +34,8 @@ struct SaveInput {
     int maxPages = 3;
     QString printer;
     bool automatic = false;
-    std::optional<QString> unlockedWebhook;
-    std::optional<QString> unlockedToken;
+    std::optional<QString> heldWebhook;
+    std::optional<QString> heldDeliveryKey;
 };
 
 // A form that passed every check, ready to be stored.

@@ -9,7 +9,7 @@ void quillo::fuzz::testOne(std::string_view input) {
     if (!request) {
         return;
     }
-    require(!request->token.isEmpty(), "the token is not empty");
+    require(!request->deliveryKey.isEmpty(), "the delivery key is not empty");
     const QString file = QString::fromStdString(scratchFolder() / "quillo-bar.conf");
     {
         Preferences preferences(file);

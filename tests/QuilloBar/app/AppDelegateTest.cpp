@@ -331,7 +331,7 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
         settle();
         const bool saved = status.startsWith(QStringLiteral("Saved"));
         EXPECT_EQ(delegate->status(), saved ? readyOn : status);
-        EXPECT_EQ(Vault::read(SecretAccount::printToken, false),
+        EXPECT_EQ(Vault::read(SecretAccount::deliveryKey, false),
                   saved ? std::optional(QStringLiteral("key-1")) : std::nullopt);
         EXPECT_EQ(Vault::read(SecretAccount::einkWebhook, false).has_value(), saved);
         EXPECT_EQ(QFileInfo::exists(loginItem), saved);

@@ -75,7 +75,7 @@ inline void storeSecrets(const std::optional<QString>& token,
     testing::runProgram(QStringLiteral("secret-tool"),
                         {"clear", "service", QString::fromUtf8(vaultService.data())}, {});
     if (token) {
-        Vault::save(*token, SecretAccount::printToken);
+        Vault::save(*token, SecretAccount::deliveryKey);
     }
     if (webhook) {
         Vault::save(*webhook, SecretAccount::einkWebhook);

@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
             }
         });
     delegate.keyring().setDeliveryKey(
-        quillo::Vault::read(quillo::SecretAccount::printToken, /*interactive=*/false));
+        quillo::Vault::read(quillo::SecretAccount::deliveryKey, /*interactive=*/false));
     delegate.keyring().setWebhook(
         quillo::Vault::read(quillo::SecretAccount::einkWebhook, /*interactive=*/false));
     delegate.syncNow();

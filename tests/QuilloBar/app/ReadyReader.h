@@ -18,7 +18,7 @@ inline bool storeReadyReader(const NewspaperService& service, const PrivateCups&
                              const QString& origin, const QString& token, const QString& hookPath) {
     qputenv("CURL_CA_BUNDLE", service.caBundle().toUtf8());
     qputenv("CUPS_SERVER", cups.server().toUtf8());
-    Vault::save(token, SecretAccount::printToken);
+    Vault::save(token, SecretAccount::deliveryKey);
     Vault::save(service.origin() + hookPath, SecretAccount::einkWebhook);
     Preferences stored;
     stored.setString(PreferenceKey::origin, origin);

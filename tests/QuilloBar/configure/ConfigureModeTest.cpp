@@ -99,13 +99,13 @@ TEST_F(ConfigureModeTest, StoresTheConnectionWithAutomaticOffOrNothing) {
     for (const auto& [request, reachable, token, origin, printer] : cases) {
         SCOPED_TRACE(request.toStdString());
         testing::writeFile(storePath, earlier);
-        Vault::save(kept, SecretAccount::printToken);
+        Vault::save(kept, SecretAccount::deliveryKey);
         const auto outcome = testing::runQuilloBar(mode, request, reachable ? environment : noBus);
         EXPECT_EQ(outcome.exitStatus, token ? 0 : 1);
         EXPECT_EQ(outcome.standardOutput + '|' + outcome.standardError, // output | errors
                   token ? "Printer connection saved privately. Automatic printing remains off.\n|"
                         : "|Could not configure Quillo.\n");
-        EXPECT_EQ(Vault::read(SecretAccount::printToken, false), token.value_or(kept));
+        EXPECT_EQ(Vault::read(SecretAccount::deliveryKey, false), token.value_or(kept));
         if (!token) {
             EXPECT_EQ(testing::readFile(storePath), earlier);
             continue;

@@ -48,14 +48,14 @@ TEST(SettingsRules, SaveReportsTheFirstProblemOrNormalisesTheForm) {
         {[](F& f) { f.webhook = webhook.left(22) + QString("e\u0301").repeated(2026); }, passes},
         {[](F& f) { f.webhook = webhook.left(22) + QString("e\u0301").repeated(2027); },
          badWebhook},
-        {[](F& f) { f.webhook = "", f.unlockedWebhook = "https://trmnl.com/api/x"; }, passes},
+        {[](F& f) { f.webhook = "", f.heldWebhook = "https://trmnl.com/api/x"; }, passes},
         {[](F& f) { f.webhook = ""; }, badWebhook},
         {[](F& f) { f.webhook = "x", f.destination = printer; }, passes},
         {[](F& f) { f.key = QString(1024, u'k'); }, passes},
         {[](F& f) { f.key = QString(1025, u'k'); }, badKey},
         {[](F& f) { f.key = "cl\u00e9"; }, badKey},
         {[](F& f) { f.key = ""; }, noKey},
-        {[](F& f) { f.key = "", f.unlockedToken = "key-0"; }, passes},
+        {[](F& f) { f.key = "", f.heldDeliveryKey = "key-0"; }, passes},
         {[](F& f) { f.webhook = "x", f.key = "a b"; }, badWebhook},
     };
     for (std::size_t row = 0; row < cases.size(); ++row) {
