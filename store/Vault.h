@@ -72,15 +72,12 @@ namespace Vault {
 // default collection. May show the keyring's unlock prompt. Throws VaultError.
 void save(const QString& value, const QString& account);
 
-// The stored value, or nothing when it is not available now. A
-// non-interactive read never prompts and never unlocks: a locked keyring, a
-// missing item, no keyring at all and a value that is not UTF-8 all read as
-// nothing. An interactive read may show the unlock prompt and waits for it.
-std::optional<QString> read(const QString& account, bool interactive);
-
-// The same read, saying why it found no value. Items are found by service and
-// account whatever their keyring's state, so an interactive read of a locked
-// keyring shows the keyring's own unlock prompt.
+// The stored value, or why it is not available now. A non-interactive read
+// never prompts and never unlocks: a locked keyring, a missing item, no
+// keyring at all and a value that is not UTF-8 all read as no value. An
+// interactive read may show the unlock prompt and waits for it. Items are
+// found by service and account whatever their keyring's state, so an
+// interactive read of a locked keyring shows the keyring's own unlock prompt.
 VaultLookup lookup(const QString& account, bool interactive);
 
 // Whether the account's item exists, without reading it and without a prompt:

@@ -8,6 +8,8 @@
 #include "QuilloBar/app/AppDelegateInternal.h"
 #include "QuilloBar/desktop/TrayHostWatcher.h"
 #include "QuilloBar/desktop/TrayIconTheme.h"
+#include "QuilloBar/desktop/WindowActivation.h"
+#include "QuilloBar/settings/Questions.h"
 #include "QuilloBar/settings/SettingsView.h"
 #include "QuilloBar/settings/SettingsWindow.h"
 #include "QuilloBar/settings/UserText.h"
@@ -25,7 +27,6 @@
 #include <QTimer>
 #include <cstdio>
 #include <exception>
-#include <qpa/qplatformnativeinterface.h>
 
 namespace quillo {
 namespace {
@@ -51,41 +52,6 @@ QString fingerprintOf(const std::filesystem::path& root) {
 bool platformShowsTrayItems() {
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
-}
-
-// Hands a later launch's token to Qt's platform plugin before the window is
-// raised. The Wayland plugin activates the next window with
-// XDG_ACTIVATION_TOKEN and then clears it. On X11 the startup id goes on the
-// next window shown, which ends the launcher's busy feedback, and the time
-// within it ("…_TIME<ms>") is the user's action that lets the window manager
-// give the window the focus.
-void takeActivationToken(const QByteArray& token) {
-    const QString platform = QGuiApplication::platformName();
-    if (platform.startsWith(QLatin1String("wayland"))) {
-        qputenv("XDG_ACTIVATION_TOKEN", token);
-        return;
-    }
-    QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    if (platform != QLatin1String("xcb") || native == nullptr) {
-        return;
-    }
-    using SetStartupId = void (*)(const char*);
-    using SetTime = void (*)(QScreen*, quint32);
-    if (auto set = reinterpret_cast<SetStartupId>(
-            native->nativeResourceFunctionForIntegration("setstartupid"))) {
-        set(token.constData());
-    }
-    const qsizetype mark = token.lastIndexOf("_TIME");
-    bool valid = false;
-    const quint32 time = mark < 0 ? 0 : token.mid(mark + 5).toUInt(&valid);
-    if (!valid || time == 0) {
-        return;
-    }
-    for (const char* name : {"setapptime", "setappusertime"}) {
-        if (auto set = reinterpret_cast<SetTime>(native->nativeResourceFunctionForScreen(name))) {
-            set(QGuiApplication::primaryScreen(), time);
-        }
-    }
 }
 
 // The settings window. Without a tray item its header carries the tray's menu.

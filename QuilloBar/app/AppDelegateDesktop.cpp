@@ -1,21 +1,17 @@
 // What the delegate opens or asks on the desktop: the cached issue, its
-// display preview, the site and guides, the print queues, and the question
-// before a delivery.
+// display preview, the site and guides, and the print queues.
 
 #include "QuilloBar/app/AppDelegate.h"
 #include "QuilloBar/app/AppDelegateInternal.h"
+#include "QuilloBar/settings/Questions.h"
 #include "QuilloBar/settings/SettingsRules.h"
 #include "store/InstallTree.h"
 #include "store/Preferences.h"
 
 #include <QDesktopServices>
-#include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QStandardPaths>
-#include <QTextDocument>
 #include <QUrl>
-#include <filesystem>
 #include <optional>
 
 namespace quillo {
@@ -24,32 +20,6 @@ namespace {
 const QString displayGuide =
     QStringLiteral("https://docs.usetrmnl.com/go/private-plugins/webhooks");
 const QString cupsPrinters = QStringLiteral("http://localhost:631/printers/");
-
-bool askBeforeDelivering(const QString& text, const QString& informativeText) {
-    QMessageBox box;
-    box.setWindowTitle(QStringLiteral("Quillo"));
-    box.setTextFormat(Qt::PlainText);
-    box.setText(text);
-    // Printer names are the reader's own text: never let them pass for markup.
-    box.setInformativeText(Qt::convertFromPlainText(informativeText, Qt::WhiteSpaceNormal));
-    QPushButton* deliver = box.addButton(QStringLiteral("Deliver"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(deliver);
-    box.setEscapeButton(cancel);
-    box.show();
-    box.raise();
-    box.activateWindow();
-    box.exec();
-    return box.clickedButton() == deliver;
-}
-
-// The issue file's name with its last extension replaced: issue-12.pdf gives
-// issue-12.preview.png.
-QString previewImagePath(const QString& pdf) {
-    std::filesystem::path image(pdf.toStdString());
-    image.replace_extension("preview.png");
-    return QString::fromStdString(image.string());
-}
 
 // A stored address opens only when it names its scheme: a bare word would
 // otherwise be taken for a local file.
@@ -82,7 +52,7 @@ void AppDelegate::previewDisplay() {
         refreshMenu();
         return;
     }
-    const QString image = previewImagePath(*pdf);
+    const QString image = previewFramePath(*pdf);
     inBackground(
         [pdf = *pdf, image, model = form_.display(),
          renderer = QString::fromStdString((installRoot_ / InstallTree::executable).string())] {

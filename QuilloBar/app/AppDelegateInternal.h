@@ -3,14 +3,12 @@
 // What the delegate's source files share and no one else needs.
 
 #include "QuilloBar/app/AppDelegate.h"
+#include "QuilloBar/app/Background.h"
 #include "store/InstallTree.h"
 
-#include <QFutureWatcher>
 #include <QString>
-#include <QtConcurrent/QtConcurrentRun>
 #include <filesystem>
 #include <optional>
-#include <type_traits>
 #include <utility>
 
 namespace quillo {
@@ -22,20 +20,14 @@ inline QString executableIn(const std::filesystem::path& root) {
 // Opens files and addresses, starts programs and asks before a delivery.
 AppDelegate::Desktop systemDesktop();
 
-// The result comes back to the main thread by value. Whatever is still out at
-// exit is abandoned: the watcher goes with the delegate.
+// A task counts as in flight until its result is handed back.
 template <typename Work, typename Done> void AppDelegate::inBackground(Work work, Done done) {
-    using Result = std::invoke_result_t<Work>;
-    auto* watcher = new QFutureWatcher<Result>(this);
     ++tasksInFlight_;
-    connect(watcher, &QFutureWatcher<Result>::finished, this,
-            [this, watcher, done = std::move(done)] {
-                --tasksInFlight_;
-                done(watcher->result());
-                watcher->deleteLater();
-                restartWhenIdle();
-            });
-    watcher->setFuture(QtConcurrent::run(std::move(work)));
+    quillo::inBackground(this, std::move(work), [this, done = std::move(done)](const auto& result) {
+        --tasksInFlight_;
+        done(result);
+        restartWhenIdle();
+    });
 }
 
 } // namespace quillo

@@ -1,31 +1,24 @@
 #include "QuilloBar/app/Keyring.h"
 
+#include "QuilloBar/app/Background.h"
 #include "QuilloBar/desktop/KeyringWatcher.h"
 #include "store/Preferences.h"
 #include "store/Vault.h"
 
-#include <QFutureWatcher>
-#include <QtConcurrent/QtConcurrentRun>
-#include <type_traits>
 #include <utility>
 
 namespace quillo {
 
 Keyring::Keyring(QObject* parent) : QObject(parent) {}
 
-// Whatever is still out at exit is abandoned: the watcher goes with the keyring.
+// A call counts as out until its result is handed back.
 template <typename Work, typename Done> void Keyring::inBackground(Work work, Done done) {
-    using Result = std::invoke_result_t<Work>;
-    auto* watcher = new QFutureWatcher<Result>(this);
     ++callsOut_;
-    connect(watcher, &QFutureWatcher<Result>::finished, this,
-            [this, watcher, done = std::move(done)] {
-                --callsOut_;
-                done(watcher->result());
-                watcher->deleteLater();
-                emit settled();
-            });
-    watcher->setFuture(QtConcurrent::run(std::move(work)));
+    quillo::inBackground(this, std::move(work), [this, done = std::move(done)](const auto& result) {
+        --callsOut_;
+        done(result);
+        emit settled();
+    });
 }
 
 void Keyring::setWorking(bool working) {

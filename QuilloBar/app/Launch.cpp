@@ -25,7 +25,6 @@ LaunchPlan planLaunch(const LaunchArguments& arguments, const LaunchState& state
         return plan;
     }
     const bool authorized = isAuthorizedBuild(state.authorizedBuild, state.fingerprint);
-    plan.scheduleRuns = true;
     plan.recordWelcome = arguments.showSettings || !state.didShowWelcome || !authorized;
     plan.showSettings = plan.recordWelcome || !state.trayAvailable;
     plan.unlockSilently = authorized;

@@ -26,7 +26,6 @@ struct LaunchState {
 };
 
 struct LaunchPlan {
-    bool scheduleRuns = false;
     // The welcome is recorded only when the launch rules open the window, not
     // when the window stands in for a missing tray.
     bool recordWelcome = false;

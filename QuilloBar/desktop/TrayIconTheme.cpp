@@ -6,10 +6,12 @@
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMetaMethod>
 #include <QPixmap>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QVersionNumber>
 
 namespace quillo {
 namespace {
@@ -76,7 +78,10 @@ QIcon themedTrayIcon(const QString& themePath) {
 }
 
 void serveIconThemePath(QSystemTrayIcon& item, const QString& themePath) {
-    if (themePath.isEmpty()) {
+    // Standing in for Qt's private item object was checked with Qt 6.4 only:
+    // another Qt may answer for the property itself, or lay its item out otherwise.
+    const QVersionNumber qt = QLibraryInfo::version();
+    if (themePath.isEmpty() || qt.majorVersion() != 6 || qt.minorVersion() != 4) {
         return;
     }
     const auto [name, adaptor] = qtItemAdaptor();

@@ -28,7 +28,7 @@ QIcon themedTrayIcon(const QString& themePath);
 // for it. Stands in for Qt's item object on its own connection: answers
 // IconThemePath, forwards every other property, method and signal to Qt's
 // adaptor, and leaves the menu at its own path. Does nothing when the item
-// is not on the bus (an XEmbed tray, no session bus).
+// is not on the bus (an XEmbed tray, no session bus), or on another Qt than 6.4.
 void serveIconThemePath(QSystemTrayIcon& item, const QString& themePath);
 
 class TrayItemObject final : public QDBusVirtualObject {

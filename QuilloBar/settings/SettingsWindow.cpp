@@ -5,8 +5,6 @@
 #include "QuilloBar/widgets/Controls.h"
 
 #include <QKeyEvent>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -49,20 +47,6 @@ void SettingsWindow::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget::keyPressEvent(event);
-}
-
-bool confirmTurnOn(QWidget* parent, DeliveryDestination destination) {
-    QMessageBox alert(parent);
-    alert.setWindowTitle(QStringLiteral("Quillo"));
-    alert.setIcon(QMessageBox::Question);
-    alert.setText(TurnOnAlert::message);
-    alert.setInformativeText(TurnOnAlert::details(destination));
-    alert.setTextFormat(Qt::PlainText);
-    QPushButton* turnOn = alert.addButton(TurnOnAlert::confirm, QMessageBox::AcceptRole);
-    alert.addButton(TurnOnAlert::cancel, QMessageBox::RejectRole);
-    alert.setDefaultButton(turnOn);
-    alert.exec();
-    return alert.clickedButton() == turnOn;
 }
 
 } // namespace quillo

@@ -31,7 +31,4 @@ private:
     SettingsView* view_;
 };
 
-// Asks before automatic delivery starts: true when the reader chose "Turn On".
-bool confirmTurnOn(QWidget* parent, DeliveryDestination destination);
-
 } // namespace quillo

@@ -1,13 +1,9 @@
 #include "QuilloBar/widgets/Controls.h"
 
-#include <QAccessibleWidget>
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
-#include <QProxyStyle>
-#include <QStyleOption>
 #include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -19,133 +15,7 @@ namespace {
 constexpr int cardRadius = 8;
 constexpr QSize wordmarkSize{158, 40};
 
-// Links take the accent colour, moved towards the text colour until small
-// text reads on the window background.
-QColor linkInk(const QPalette& palette) {
-    const QColor accent = palette.color(QPalette::Highlight);
-    return mix(accent, ink(palette), isDark(palette) ? 0.25 : 0.2);
-}
-
-QColor hairline(const QPalette& palette) {
-    return mix(paper(palette), ink(palette), isDark(palette) ? 0.16 : 0.13);
-}
-
-QColor cardFill(const QPalette& palette) {
-    return isDark(palette) ? mix(paper(palette), ink(palette), 0.05)
-                           : mix(paper(palette), palette.color(QPalette::Base), 0.75);
-}
-
-QColor trackFill(const QPalette& palette) {
-    return mix(paper(palette), ink(palette), isDark(palette) ? 0.12 : 0.08);
-}
-
-QColor footerFill(const QPalette& palette) {
-    return isDark(palette) ? mix(paper(palette), ink(palette), 0.04)
-                           : mix(paper(palette), palette.color(QPalette::Base), 0.45);
-}
-
-constexpr char roleProperty[] = "quilloAccessibleRole";
-
-// A ring of two pixels inside `box`, opaque: a translucent ring loses contrast.
-void drawFocusRing(QPainter& painter, const QRectF& box, qreal radius, const QColor& ring) {
-    painter.setPen(QPen(ring, 2));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRoundedRect(box.adjusted(1, 1, -1, -1), radius, radius);
-}
-
-// The ring of the form's own controls, over what the application's style drew.
-class FocusRingStyle : public QProxyStyle {
-public:
-    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
-                       const QWidget* widget) const override {
-        QProxyStyle::drawPrimitive(element, option, painter, widget);
-        if (element == PE_PanelButtonCommand || element == PE_PanelLineEdit) {
-            ring(option, painter);
-        }
-    }
-    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
-                            QPainter* painter, const QWidget* widget) const override {
-        QProxyStyle::drawComplexControl(control, option, painter, widget);
-        if (control == CC_ComboBox) {
-            ring(option, painter);
-        }
-    }
-
-private:
-    static void ring(const QStyleOption* option, QPainter* painter) {
-        if (!option->state.testFlag(State_HasFocus)) {
-            return;
-        }
-        const QPalette& colours = option->palette;
-        painter->save();
-        painter->setRenderHint(QPainter::Antialiasing);
-        drawFocusRing(*painter, QRectF(option->rect), 4, ink(colours));
-        painter->restore();
-    }
-};
-
 } // namespace
-
-void ringWhenFocused(QWidget* control) {
-    static FocusRingStyle* const style = [] {
-        auto* shared = new FocusRingStyle;
-        shared->setParent(qApp);
-        return shared;
-    }();
-    control->setStyle(style);
-}
-
-QColor mix(const QColor& from, const QColor& to, float amount) {
-    const auto channel = [amount](float a, float b) { return a + (b - a) * amount; };
-    return QColor::fromRgbF(channel(from.redF(), to.redF()), channel(from.greenF(), to.greenF()),
-                            channel(from.blueF(), to.blueF()));
-}
-
-bool isDark(const QPalette& palette) {
-    return palette.color(QPalette::Window).lightness() < 128;
-}
-
-QColor ink(const QPalette& palette) {
-    return palette.color(QPalette::WindowText);
-}
-
-QColor paper(const QPalette& palette) {
-    return palette.color(QPalette::Window);
-}
-
-QColor secondaryInk(const QPalette& palette) {
-    return mix(ink(palette), paper(palette), 0.42);
-}
-
-void setInk(QWidget* widget, const QColor& color) {
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::WindowText, color);
-    widget->setPalette(palette);
-}
-
-QFont scaledFont(const QFont& base, qreal scale) {
-    QFont font = base;
-    if (base.pointSizeF() > 0) {
-        font.setPointSizeF(std::max(7.0, base.pointSizeF() * scale));
-    } else {
-        font.setPixelSize(std::max(9, qRound(base.pixelSize() * scale)));
-    }
-    return font;
-}
-
-QIcon themeIcon(const char* symbolic, const char* plain, const char* fallback) {
-    return QIcon::fromTheme(
-        QLatin1StringView(symbolic),
-        QIcon::fromTheme(QLatin1StringView(plain), QIcon(QLatin1StringView(fallback))));
-}
-
-QPixmap tinted(const QIcon& icon, qreal ratio, const QColor& color) {
-    QPixmap pixmap = icon.pixmap(QSize(iconSide, iconSide), ratio);
-    QPainter painter(&pixmap);
-    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-    painter.fillRect(pixmap.rect(), color);
-    return pixmap;
-}
 
 Card::Card(QWidget* parent) : QWidget(parent), rows_(new QVBoxLayout(this)) {
     rows_->setContentsMargins(0, 0, 0, 0);
@@ -482,86 +352,6 @@ void FooterBar::paintEvent(QPaintEvent* /*event*/) {
     painter.fillRect(rect(), footerFill(palette()));
     painter.setPen(hairline(palette()));
     painter.drawLine(0, 0, width(), 0);
-}
-
-namespace {
-
-// A disclosure is a button that shows or hides rows: expandable, and
-// expanded or collapsed, rather than a check box.
-class DisclosureInterface : public QAccessibleWidget {
-public:
-    explicit DisclosureInterface(Disclosure* button)
-        : QAccessibleWidget(button, QAccessible::Button) {}
-
-    [[nodiscard]] QString text(QAccessible::Text kind) const override {
-        const QString own = QAccessibleWidget::text(kind);
-        return kind == QAccessible::Name && own.isEmpty() ? button()->text() : own;
-    }
-    [[nodiscard]] QAccessible::State state() const override {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.expandable = true;
-        state.expanded = button()->isChecked();
-        state.collapsed = !button()->isChecked();
-        return state;
-    }
-    [[nodiscard]] QStringList actionNames() const override {
-        return {pressAction(), setFocusAction()};
-    }
-    void doAction(const QString& action) override {
-        if (action == pressAction()) {
-            button()->click();
-        } else {
-            QAccessibleWidget::doAction(action);
-        }
-    }
-
-private:
-    [[nodiscard]] QAbstractButton* button() const {
-        return static_cast<QAbstractButton*>(widget());
-    }
-};
-
-// The status as a notification, named by its whole text: the line shown may
-// be cut.
-class StatusInterface : public QAccessibleWidget {
-public:
-    explicit StatusInterface(StatusText* status)
-        : QAccessibleWidget(status, QAccessible::Notification) {}
-
-    [[nodiscard]] QString text(QAccessible::Text kind) const override {
-        return kind == QAccessible::Name ? static_cast<QLabel*>(widget())->text()
-                                         : QAccessibleWidget::text(kind);
-    }
-};
-
-QAccessibleInterface* controlInterface(const QString& /*className*/, QObject* object) {
-    if (object == nullptr || !object->isWidgetType()) {
-        return nullptr;
-    }
-    auto* widget = static_cast<QWidget*>(object);
-    if (auto* disclosure = dynamic_cast<Disclosure*>(widget)) {
-        return new DisclosureInterface(disclosure);
-    }
-    if (auto* status = dynamic_cast<StatusText*>(widget)) {
-        return new StatusInterface(status);
-    }
-    const QVariant role = widget->property(roleProperty);
-    return role.isValid() ? new QAccessibleWidget(widget, QAccessible::Role(role.toInt()))
-                          : nullptr;
-}
-
-} // namespace
-
-void setAccessibleRole(QWidget* widget, QAccessible::Role role) {
-    widget->setProperty(roleProperty, int(role));
-}
-
-void installControlInterfaces() {
-    static const bool installed = [] {
-        QAccessible::installFactory(controlInterface);
-        return true;
-    }();
-    Q_UNUSED(installed);
 }
 
 } // namespace quillo

@@ -5,8 +5,10 @@
 // technology treat it as the control it looks like.
 #pragma once
 
+#include "QuilloBar/widgets/Accessibility.h"
+#include "QuilloBar/widgets/Palette.h"
+
 #include <QAbstractButton>
-#include <QAccessible>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -17,26 +19,6 @@ class QHBoxLayout;
 class QVBoxLayout;
 
 namespace quillo {
-
-// Layout shared by the controls and the form, in device-independent pixels.
-inline constexpr int rowSide = 12;
-inline constexpr int rowHeight = 40;
-inline constexpr int iconSide = 16;
-
-// Colours derived from the palette, so light and dark both follow the desktop.
-QColor mix(const QColor& from, const QColor& to, float amount);
-bool isDark(const QPalette& palette);
-QColor ink(const QPalette& palette);
-QColor paper(const QPalette& palette);
-QColor secondaryInk(const QPalette& palette);
-void setInk(QWidget* widget, const QColor& color);
-
-QFont scaledFont(const QFont& base, qreal scale);
-// The theme's symbolic icon, else its plain one, else the bundled file.
-QIcon themeIcon(const char* symbolic, const char* plain, const char* fallback);
-// Theme icons come in the theme's own colours, which may vanish on the
-// palette in force; the form draws them in its text colour instead.
-QPixmap tinted(const QIcon& icon, qreal ratio, const QColor& color);
 
 // A rounded group of rows with a hairline between the rows that are shown.
 class Card : public QWidget {
@@ -188,18 +170,5 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
-
-// Draws the form's focus ring over a standard button, field or picker, whose
-// own accent outline falls short of 3:1 on the cards. `control` keeps it.
-void ringWhenFocused(QWidget* control);
-
-// Qt 6.4 lets a widget name itself to assistive technology but not say what
-// it is; this gives `widget` `role`. Takes effect once the interfaces below
-// are installed, and only before anything asked for the widget's interface.
-void setAccessibleRole(QWidget* widget, QAccessible::Role role);
-
-// Gives the controls above, and widgets given a role, the roles and states
-// Qt's own interfaces leave out. Once per process; later calls do nothing.
-void installControlInterfaces();
 
 } // namespace quillo

@@ -331,9 +331,9 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
         settle();
         const bool saved = status.startsWith(QStringLiteral("Saved"));
         EXPECT_EQ(delegate->status(), saved ? readyOn : status);
-        EXPECT_EQ(Vault::read(SecretAccount::deliveryKey, false),
+        EXPECT_EQ(Vault::lookup(SecretAccount::deliveryKey, false).value,
                   saved ? std::optional(QStringLiteral("key-1")) : std::nullopt);
-        EXPECT_EQ(Vault::read(SecretAccount::einkWebhook, false).has_value(), saved);
+        EXPECT_EQ(Vault::lookup(SecretAccount::einkWebhook, false).value.has_value(), saved);
         EXPECT_EQ(QFileInfo::exists(loginItem), saved);
         Preferences stored(preferencesFile);
         EXPECT_EQ(stored.string(PreferenceKey::printer),

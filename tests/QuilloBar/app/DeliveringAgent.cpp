@@ -25,9 +25,9 @@ int main(int argc, char** argv) {
             }
         });
     delegate.keyring().setDeliveryKey(
-        quillo::Vault::read(quillo::SecretAccount::deliveryKey, /*interactive=*/false));
+        quillo::Vault::lookup(quillo::SecretAccount::deliveryKey, /*interactive=*/false).value);
     delegate.keyring().setWebhook(
-        quillo::Vault::read(quillo::SecretAccount::einkWebhook, /*interactive=*/false));
+        quillo::Vault::lookup(quillo::SecretAccount::einkWebhook, /*interactive=*/false).value);
     delegate.syncNow();
     return delegate.running() ? QApplication::exec() : 1;
 }

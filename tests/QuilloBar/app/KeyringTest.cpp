@@ -137,7 +137,7 @@ TEST_F(KeyringTest, SaveIntoALockedKeyringKeepsTheTypedKeyWhenRefused) {
     }
     EXPECT_EQ(statuses.mid(0, 2), QStringList({"Saving to your keyring\u2026",
                                                "Could not save: The keyring is locked"}));
-    EXPECT_EQ(Vault::read(SecretAccount::deliveryKey, false), QStringLiteral("new-key"));
+    EXPECT_EQ(Vault::lookup(SecretAccount::deliveryKey, false).value, QStringLiteral("new-key"));
 }
 
 // Save and "Unlock…" wait for a run; a tray host that appears while the form

@@ -18,29 +18,29 @@ namespace quillo {
 namespace {
 
 // Columns: arguments, welcome shown, stored build, running build, tray;
-// then what the launch does: schedule, record the welcome, show the
-// settings, unlock silently, snapshot path.
+// then what the launch does: record the welcome, show the settings,
+// unlock silently, snapshot path.
 TEST(Launch, PlanFollowsArgumentsStoredStateAndTray) {
-    using Plan = std::tuple<bool, bool, bool, bool, std::optional<QString>>;
+    using Plan = std::tuple<bool, bool, bool, std::optional<QString>>;
     const QString build = QStringLiteral("f00d");
     const QString preview = QStringLiteral("--preview-settings");
     const QString snapshot = QStringLiteral("--snapshot");
     const std::vector<std::pair<std::pair<QStringList, LaunchState>, Plan>> cases{
-        {{{}, {false, std::nullopt, build, true}}, {true, true, true, false, {}}},
-        {{{}, {true, QStringLiteral("beef"), build, true}}, {true, true, true, false, {}}},
-        {{{}, {true, build, build, true}}, {true, false, false, true, {}}},
-        {{{"--show-settings"}, {true, build, build, true}}, {true, true, true, true, {}}},
-        {{{}, {true, build, build, false}}, {true, false, true, true, {}}},
-        {{{}, {true, QString(), QString(), true}}, {true, true, true, false, {}}},
-        {{{preview, snapshot, "a.png", snapshot, "b"}, {}}, {false, false, true, false, "a.png"}},
-        {{{preview, "--show-settings", snapshot}, {}}, {false, false, true, false, {}}},
+        {{{}, {false, std::nullopt, build, true}}, {true, true, false, {}}},
+        {{{}, {true, QStringLiteral("beef"), build, true}}, {true, true, false, {}}},
+        {{{}, {true, build, build, true}}, {false, false, true, {}}},
+        {{{"--show-settings"}, {true, build, build, true}}, {true, true, true, {}}},
+        {{{}, {true, build, build, false}}, {false, true, true, {}}},
+        {{{}, {true, QString(), QString(), true}}, {true, true, false, {}}},
+        {{{preview, snapshot, "a.png", snapshot, "b"}, {}}, {false, true, false, "a.png"}},
+        {{{preview, "--show-settings", snapshot}, {}}, {false, true, false, {}}},
     };
     for (const auto& [input, expected] : cases) {
         SCOPED_TRACE(input.first.join(u' ').toStdString());
         const LaunchPlan plan = planLaunch(LaunchArguments::parse(input.first), input.second);
-        EXPECT_EQ(Plan(plan.scheduleRuns, plan.recordWelcome, plan.showSettings,
-                       plan.unlockSilently, plan.snapshotPath),
-                  expected);
+        EXPECT_EQ(
+            Plan(plan.recordWelcome, plan.showSettings, plan.unlockSilently, plan.snapshotPath),
+            expected);
     }
 }
 

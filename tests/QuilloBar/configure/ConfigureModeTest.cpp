@@ -105,7 +105,7 @@ TEST_F(ConfigureModeTest, StoresTheConnectionWithAutomaticOffOrNothing) {
         EXPECT_EQ(outcome.standardOutput + '|' + outcome.standardError, // output | errors
                   token ? "Printer connection saved privately. Automatic printing remains off.\n|"
                         : "|Could not configure Quillo.\n");
-        EXPECT_EQ(Vault::read(SecretAccount::deliveryKey, false), token.value_or(kept));
+        EXPECT_EQ(Vault::lookup(SecretAccount::deliveryKey, false).value, token.value_or(kept));
         if (!token) {
             EXPECT_EQ(testing::readFile(storePath), earlier);
             continue;
