@@ -256,6 +256,8 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
                                     : ::mkfifo(path.toUtf8().constData(), 0600) == 0);
         EXPECT_TRUE(issue.isEmpty() || printed(issue).startsWith(line)) << path.toStdString();
     }
+    // The issue check itself, should a link replace the file after its hash.
+    EXPECT_EQ(tool({"--check-issue", unprinted}).standardOutput, "0 0 0\n");
     EXPECT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
     EXPECT_EQ(readFile(feed + "/issue-8.pdf"), onePage);
 }
