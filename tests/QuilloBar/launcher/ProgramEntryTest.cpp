@@ -125,5 +125,26 @@ TEST(ProgramEntry, EveryModeStartsWithoutCoreDumps) {
     }
 }
 
+// --help and --version answer and exit without starting the agent, whatever
+// the desktop passes beside them; the headless modes still come first.
+TEST(ProgramEntry, HelpAndVersionAnswerWithoutStartingTheAgent) {
+    const std::vector<std::pair<QStringList, QString>> cases{
+        {{"-session", "saved", "--help"},
+         R"(^Usage: quillo-bar [^\n]*\n(.*\n)*.*man quillo-bar\.\n$)"},
+        {{"--version"}, R"(^quillo-bar \d+\.\d+\.\d+\n$)"},
+        {{"--help", "--render-display-stdin"}, {}},
+    };
+    for (const auto& [arguments, answer] : cases) {
+        SCOPED_TRACE(arguments.join(u' ').toStdString());
+        const auto outcome = testing::runQuilloBar(arguments, {});
+        EXPECT_EQ(outcome.exitStatus, answer.isEmpty() ? 1 : 0);
+        EXPECT_TRUE(QRegularExpression(answer.isEmpty() ? QStringLiteral("^$") : answer)
+                        .match(QString::fromUtf8(outcome.standardOutput))
+                        .hasMatch())
+            << outcome.standardOutput.data();
+        EXPECT_EQ(outcome.standardError.startsWith("Could not render"), answer.isEmpty());
+    }
+}
+
 } // namespace
 } // namespace quillo
