@@ -91,7 +91,9 @@ for _ in $(seq 100); do
 done
 [ -s "$sandbox/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
 
-env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY \
+# Whatever outlives the run (a daemon of a test that died, say) is named and
+# ended by tests/support/no_leftovers.py, and fails the run.
+tests/support/no_leftovers.py env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY \
     HOME="$sandbox/home" \
     XDG_CONFIG_HOME="$sandbox/home/.config" \
     XDG_DATA_HOME="$sandbox/home/.local/share" \

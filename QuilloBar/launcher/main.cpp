@@ -25,6 +25,16 @@ void disableCoreDumps() {
     ::setrlimit(RLIMIT_CORE, &none);
 }
 
+constexpr const char* usage =
+    "Usage: quillo-bar [--show-settings]\n"
+    "       quillo-bar --preview-settings [--snapshot PATH]\n"
+    "       quillo-bar --render-display-stdin < request.json\n"
+    "       quillo-bar --configure-stdin < request.json\n"
+    "\n"
+    "Without a mode, Quillo starts in the tray and delivers your newspaper; started\n"
+    "again, it brings up the settings window of the Quillo that runs. The two\n"
+    "modes on standard input are for scripts and installers. See man quillo-bar.\n";
+
 int runConfigureMode() {
     quillo::Module module(quillo::InstallTree::configureModule);
     auto* entry = module.entry<int()>("quilloRunConfigureMode");
@@ -63,6 +73,14 @@ int main(int argc, char** argv) {
     }
     if (hasArgument(argc, argv, "--configure-stdin")) {
         return runConfigureMode();
+    }
+    if (hasArgument(argc, argv, "--help")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--version")) {
+        std::puts("quillo-bar " QUILLO_VERSION);
+        return 0;
     }
     return runApplication(argc, argv);
 }

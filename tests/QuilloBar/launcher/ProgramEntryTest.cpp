@@ -54,9 +54,10 @@ TEST(RenderMode, RejectsBadRequestsOnOneLineAndRendersAGoodOneQuietly) {
     for (auto [json, error] : cases) {
         SCOPED_TRACE(json.toStdString());
         json.replace("@PDF@", pdf.toUtf8()).replace("@OUT@", output.toUtf8());
-        const auto outcome = testing::runQuilloBar({QStringLiteral("--configure-stdin"), "extra",
-                                                    QStringLiteral("--render-display-stdin")},
-                                                   json, environment);
+        const auto outcome =
+            testing::runQuilloBar({QStringLiteral("--configure-stdin"), "extra", "--help",
+                                   QStringLiteral("--render-display-stdin")},
+                                  json, environment);
         EXPECT_EQ(outcome.exitStatus, error.isEmpty() ? 0 : 1);
         EXPECT_EQ(outcome.standardOutput,
                   error.isEmpty() ? "Rendered local 1-bit front-page image. No upload or print.\n"
@@ -131,6 +132,20 @@ TEST(ProgramEntry, EveryModeStartsWithoutCoreDumps) {
         process.closeWriteChannel();
         process.waitForFinished(10000);
         EXPECT_TRUE(hardened);
+    }
+}
+
+// --help and --version answer and exit without starting the agent, whatever
+// the desktop passes beside them. (Render mode's test has --help too: the
+// headless modes come first.)
+TEST(ProgramEntry, HelpAndVersionAnswerWithoutStartingTheAgent) {
+    for (const auto& [flag, answer] :
+         {std::pair{"--help", R"(^Usage: quillo-bar [^\n]*\n(.*\n)*.*man quillo-bar\.\n$)"},
+          {"--version", R"(^quillo-bar \d+\.\d+\.\d+\n$)"}}) {
+        const auto outcome = testing::runQuilloBar({"-session", "saved", flag}, {});
+        EXPECT_EQ(outcome.exitStatus, 0) << flag;
+        EXPECT_TRUE(QRegularExpression(answer).match(outcome.standardOutput).hasMatch())
+            << outcome.standardOutput.data();
     }
 }
 
