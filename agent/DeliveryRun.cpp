@@ -1,6 +1,7 @@
 #include "agent/DeliveryRun.h"
 
 #include "agent/Command.h"
+#include "agent/JsonMember.h"
 #include "store/Sha256.h"
 
 #include <QFile>
@@ -15,12 +16,6 @@ namespace quillo {
 namespace {
 
 const QString separator = QStringLiteral(" \u00B7 ");
-
-// A member of the wrong JSON type counts as absent.
-std::optional<QString> stringMember(const QJsonObject& object, QLatin1StringView key) {
-    const QJsonValue value = object.value(key);
-    return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
-}
 
 CommandResult runTool(const RunSettings& settings, const QStringList& arguments,
                       const CommandEnvironment& environment,

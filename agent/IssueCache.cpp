@@ -1,5 +1,6 @@
 #include "agent/IssueCache.h"
 
+#include "agent/JsonMember.h"
 #include "kit/FeedKey.h"
 
 #include <QDir>
@@ -67,13 +68,13 @@ std::optional<QString> cachedIssuePdf(const QString& home, const QString& origin
     if (!document.isObject()) {
         return std::nullopt;
     }
-    const QJsonValue pdfValue = document.object().value(QLatin1StringView("pdf"));
-    if (!pdfValue.isString()) {
+    const auto pdfValue = stringMember(document.object(), QLatin1StringView("pdf"));
+    if (!pdfValue) {
         return std::nullopt;
     }
     // Lexical only: ".", ".." and repeated separators go before the
     // comparison, so a pointer cannot climb out of the feed directory.
-    const QString pdf = QDir::cleanPath(pdfValue.toString());
+    const QString pdf = QDir::cleanPath(*pdfValue);
     if (!QDir::isAbsolutePath(pdf) || QFileInfo(pdf).path() != directory) {
         return std::nullopt;
     }

@@ -13,14 +13,17 @@ constexpr std::size_t answerLimit = std::size_t{64} << 10;
 const std::string keyRefused =
     "The service did not accept the delivery key; get a new one in your newsroom";
 
+// A member of the wrong JSON type reads as empty, as a missing one does.
+std::string stringMember(const nlohmann::json& object, const char* key) {
+    const auto member = object.find(key);
+    return member != object.end() && member->is_string() ? member->get<std::string>()
+                                                         : std::string();
+}
+
 std::variant<LatestIssue, std::string> readyIssue(const nlohmann::json& answer,
                                                   const ServiceAccess& access,
                                                   const std::string& requestUrl) {
-    const auto text = [&](const char* key) -> std::string {
-        const auto member = answer.find(key);
-        return member != answer.end() && member->is_string() ? member->get<std::string>()
-                                                             : std::string();
-    };
+    const auto text = [&](const char* key) { return stringMember(answer, key); };
     LatestIssue latest;
     latest.state = LatestIssue::State::ready;
     latest.issue = text("issue");
@@ -134,9 +137,7 @@ std::variant<LatestIssue, std::string> readLatestAnswer(std::string_view body,
     if (!answer.is_object()) {
         return std::string("The service's answer is not a JSON object");
     }
-    const auto state = answer.find("state");
-    const std::string name =
-        state != answer.end() && state->is_string() ? state->get<std::string>() : std::string();
+    const std::string name = stringMember(answer, "state");
     if (name == "waiting") {
         return LatestIssue{LatestIssue::State::waiting};
     }
