@@ -18,6 +18,7 @@ packages=(
     cups-daemon cups-client printer-driver-cups-pdf openssl python3 curl
     libqt6svg6 xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
     gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
+    orca
 )
 
 missing=()
