@@ -14,7 +14,7 @@ standard input, about the application whose frame is named "Quillo":
   spoken N     the names of the notifications shown since the last ask,
                separated by "|", once there are N of them (or after 10 s)
   last-spoken  the name of the last notification once 3.5 s have passed
-               without another (or after 10 s): what a reader is left with
+               without another: what a reader is left with
                after a quick run of statuses
 
 With the argument "orca" it also runs Orca (tests/support/orca_launcher.py,
@@ -112,6 +112,7 @@ orca = None
 if sys.argv[1:] == ["orca"]:
     if importlib.util.find_spec("orca") is None:
         print("no orca", flush=True)
+        launcher.terminate()
         sys.exit(0)
     folder = tempfile.TemporaryDirectory()
     log_path = os.path.join(folder.name, "orca.log")
