@@ -1,12 +1,11 @@
 #include "QuilloBar/launcher/Module.h"
 #include "QuilloBar/launcher/RenderMode.h"
+#include "kit/NoCoreDumps.h"
 #include "store/InstallTree.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 
 namespace {
 
@@ -14,15 +13,6 @@ bool hasArgument(int argc, char** argv, std::string_view flag) {
     return std::any_of(argv, argv + argc, [flag](const char* argument) {
         return argument != nullptr && flag == argument;
     });
-}
-
-// Before any mode reads a key, a webhook or an issue: a crash leaves no core
-// file holding them, and no other process of the reader may trace this one.
-// The tool and the renderer inherit the zero core size.
-void disableCoreDumps() {
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    const rlimit none{0, 0};
-    ::setrlimit(RLIMIT_CORE, &none);
 }
 
 constexpr const char* usage =
@@ -60,7 +50,8 @@ int runApplication(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    disableCoreDumps();
+    // Before any mode reads a key, a webhook or an issue.
+    quillo::disableCoreDumps();
     // Modules and the companion tool are found from the install root; without
     // it they would be looked up relative to wherever the program was started.
     if (quillo::InstallTree::root().empty()) {
