@@ -10,8 +10,8 @@ namespace quillo {
 namespace {
 
 // A first launch without a tray. Each row is a command to the reader and
-// what Orca says meanwhile; a typed secret is only ever spoken as one mask
-// per character, and rows that hold one are never printed.
+// what Orca says meanwhile; a typed secret is only ever spoken as masks, and
+// rows that hold one are never printed.
 TEST(Orca, SpeaksEachStepAndNoSecret) {
     auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
     if (!environment) {
@@ -29,10 +29,9 @@ TEST(Orca, SpeaksEachStepAndNoSecret) {
     agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
 
     const QString webhook = QStringLiteral("https://trmnl.com/api/x");
-    const QString masks = QStringLiteral("\u25CF|").repeated(int(webhook.size()));
     const std::vector<std::pair<QByteArray, QString>> rows{
         {"said 3", "Quillo frame.|Delivery key password text.|Paste it from your newsroom."},
-        {"type k-1", "\u25CF|\u25CF|\u25CF"},
+        {"type k-1", "\u25CF"},
         {"leaked k-1", "no"},
         {"key shift+Tab", "Menu push button."},
         {"key shift+Tab", "Save push button."},
@@ -47,7 +46,7 @@ TEST(Orca, SpeaksEachStepAndNoSecret) {
         {"key Tab", "Webhook password text.|TRMNL image webhook URL."},
         {"key Return", "Paste a valid HTTPS TRMNL image webhook."},
         {"key Return", "Paste a valid HTTPS TRMNL image webhook."},
-        {"type " + webhook.toUtf8(), masks.chopped(1)},
+        {"type " + webhook.toUtf8(), "\u25CF"},
         {"leaked " + webhook.toUtf8(), "no"},
         {"key Tab", "How to connect TRMNL \u2197 push button."},
         {"key Tab", "Preview image push button."},
@@ -67,7 +66,9 @@ TEST(Orca, SpeaksEachStepAndNoSecret) {
     for (const auto& [command, answer] : rows) {
         const QString said = reader.ask(command + "\n");
         if (command.startsWith("type k") || command.contains(webhook.toUtf8())) {
-            EXPECT_TRUE(said == answer) << "a row with a secret, left unprinted";
+            // Only its answer, however often: an echo Orca drops is no leak.
+            EXPECT_TRUE(!said.isEmpty() && QString(said).remove(answer).remove(u'|').isEmpty())
+                << "a row with a secret, left unprinted";
         } else {
             EXPECT_EQ(said.toStdString(), answer.toStdString()) << command.toStdString();
         }
