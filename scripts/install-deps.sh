@@ -24,6 +24,7 @@ if [ "${1:-}" != --run ]; then
         cups-daemon printer-driver-cups-pdf openssl python3 curl
         xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
         gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
+        orca
     )
 fi
 

@@ -13,6 +13,7 @@
 #include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollArea>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -29,6 +30,9 @@ namespace {
 // Font sizes relative to the body font.
 constexpr qreal calloutScale = 0.92;
 constexpr qreal footnoteScale = 0.85;
+// How long an announced status stays up before the next one replaces it:
+// long enough to read it, and for a screen reader to speak it.
+constexpr int statusReadingMs = 3000;
 
 } // namespace
 
@@ -45,6 +49,14 @@ SettingsView::SettingsView(SettingsModel& model, QWidget* parent) : QWidget(pare
     layout->addWidget(buildForm(), 1);
     footer_ = buildFooter();
     layout->addWidget(footer_);
+    statusHold_ = new QTimer(this);
+    statusHold_->setSingleShot(true);
+    statusHold_->setInterval(statusReadingMs);
+    connect(statusHold_, &QTimer::timeout, this, [this] {
+        while (!waiting_.isEmpty() && !statusHold_->isActive()) {
+            showStatus(waiting_.takeFirst());
+        }
+    });
     connectControls();
     for (QWidget* control : std::initializer_list<QWidget*>{
              unlock_, replace_, key_, printer_, pages_, display_, webhook_, previewImage_, origin_,
@@ -184,32 +196,54 @@ void SettingsView::refresh() {
     showStatus(model_.status());
 }
 
-// A refusal's reason is told with its entry; any other status is spoken as
-// it comes, once the window is there to be read.
+// A refusal's reason is told with its entry, at once; any other status is
+// spoken as it comes, once the window is there to be read, each after the one
+// before has been up long enough to be read. A line of work in progress that
+// another replaces while it waits is left out.
 void SettingsView::showStatus(const QString& status) {
     if (status == status_->text()) {
         return;
     }
-    status_->setText(status);
     if (status == refusal_) {
+        status_->setText(status);
         return;
     }
+    if (statusHold_->isActive()) {
+        if (!waiting_.isEmpty() && waiting_.last().endsWith(u'\u2026')) {
+            waiting_.removeLast();
+        }
+        if (waiting_.isEmpty() || waiting_.last() != status) {
+            waiting_.append(status);
+        }
+        return;
+    }
+    status_->setText(status);
     clearRefusal();
     if (!status.isEmpty() && isVisible()) {
         status_->announce();
+        statusHold_->start();
     }
 }
 
 void SettingsView::showRefusal(FormField field, const QString& message) {
-    clearRefusal();
     QWidget* entry = entryFor(field);
     if (entry == nullptr) {
+        clearRefusal();
         return;
     }
-    refusal_ = message;
-    refused_ = entry;
-    entry->setAccessibleDescription(message);
-    entry->setFocus(Qt::OtherFocusReason);
+    if (entry != refused_ || message != refusal_) {
+        clearRefusal();
+        refusal_ = message;
+        refused_ = entry;
+        entry->setAccessibleDescription(message);
+    }
+    // Focus that stays where it is says nothing: the reason is spoken as the
+    // status instead.
+    if (entry->hasFocus()) {
+        status_->announce();
+    } else {
+        entry->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void SettingsView::clearRefusal() {

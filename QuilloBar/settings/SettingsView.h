@@ -18,6 +18,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPushButton;
+class QTimer;
 class QToolButton;
 
 namespace quillo {
@@ -79,6 +80,9 @@ private:
     // The entry a refused Save described, and why.
     QPointer<QWidget> refused_;
     QString refusal_;
+    // Runs while an announced status must stay up; the statuses that wait.
+    QTimer* statusHold_ = nullptr;
+    QStringList waiting_;
 
     QWidget* header_ = nullptr;
     QWidget* form_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QComboBox>
 #include <QPainter>
 #include <QProxyStyle>
 #include <QStyleOption>
@@ -27,7 +28,7 @@ public:
     void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
                             QPainter* painter, const QWidget* widget) const override {
         QProxyStyle::drawComplexControl(control, option, painter, widget);
-        if (control == CC_ComboBox) {
+        if (control == CC_ComboBox || control == CC_ToolButton) {
             ring(option, painter);
         }
     }
@@ -104,6 +105,9 @@ QAccessibleInterface* controlInterface(const QString& /*className*/, QObject* ob
     if (auto* status = dynamic_cast<StatusText*>(widget)) {
         return new StatusInterface(status);
     }
+    if (auto* picker = qobject_cast<QComboBox*>(widget); picker && !picker->isEditable()) {
+        return pickerInterface(picker);
+    }
     const QVariant role = widget->property(roleProperty);
     return role.isValid() ? new QAccessibleWidget(widget, QAccessible::Role(role.toInt()))
                           : nullptr;
@@ -127,6 +131,7 @@ void setAccessibleRole(QWidget* widget, QAccessible::Role role) {
 void installControlInterfaces() {
     static const bool installed = [] {
         QAccessible::installFactory(controlInterface);
+        maskSecretText();
         return true;
     }();
     Q_UNUSED(installed);

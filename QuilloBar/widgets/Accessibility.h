@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 
+class QComboBox;
 class QWidget;
 
 namespace quillo {
@@ -18,7 +19,15 @@ void ringWhenFocused(QWidget* control);
 void setAccessibleRole(QWidget* widget, QAccessible::Role role);
 
 // Gives the painted controls (Controls.h), and widgets given a role, the roles and states
-// Qt's own interfaces leave out. Once per process; later calls do nothing.
+// Qt's own interfaces leave out, and keeps secret fields' text from
+// assistive technology. Once per process; later calls do nothing.
 void installControlInterfaces();
+
+// Mends for Qt's bridge to AT-SPI (ScreenReaderEvents.cpp), used by the
+// above and by Disclosure: secret fields' text masked in every event, a
+// picker's value as its text, and a change of the expanded state sent.
+void maskSecretText();
+QAccessibleInterface* pickerInterface(QComboBox* picker);
+void announceExpanded(QWidget* widget, bool expanded);
 
 } // namespace quillo

@@ -1,5 +1,7 @@
 #include "QuilloBar/widgets/Controls.h"
 
+#include "QuilloBar/widgets/Accessibility.h"
+
 #include <QHBoxLayout>
 #include <QMouseEvent>
 #include <QPainter>
@@ -117,6 +119,15 @@ Segment::Segment(const QString& text, QIcon icon, QWidget* parent)
     setFocusPolicy(Qt::TabFocus);
     setAttribute(Qt::WA_Hover);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // The group's one Tab stop is its checked choice. Qt moves the stop only
+    // to a choice that takes focus, not to one checked by click or by the form.
+    connect(this, &QAbstractButton::toggled, this, [this](bool checked) {
+        for (auto* choice : parentWidget()->findChildren<Segment*>(Qt::FindDirectChildrenOnly)) {
+            if (checked) {
+                choice->setFocusPolicy(choice == this ? Qt::TabFocus : Qt::NoFocus);
+            }
+        }
+    });
 }
 
 QSize Segment::sizeHint() const {
@@ -177,31 +188,34 @@ Disclosure::Disclosure(const QString& text, QWidget* parent) : QAbstractButton(p
     setCheckable(true);
     setFocusPolicy(Qt::TabFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    connect(this, &QAbstractButton::toggled, this,
+            [this](bool open) { announceExpanded(this, open); });
 }
 
 QSize Disclosure::sizeHint() const {
     const QFontMetrics metrics(font());
-    return {metrics.horizontalAdvance(text()) + 24, metrics.height() + 8};
+    return {metrics.horizontalAdvance(text()) + 26, metrics.height() + 8};
 }
 
 void Disclosure::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const qreal middle = height() / 2.0;
+    // Clear of the focus ring along the left edge.
     QPainterPath chevron;
     if (isChecked()) {
-        chevron.moveTo(1, middle - 2);
-        chevron.lineTo(5, middle + 2);
-        chevron.lineTo(9, middle - 2);
+        chevron.moveTo(4, middle - 2);
+        chevron.lineTo(8, middle + 2);
+        chevron.lineTo(12, middle - 2);
     } else {
-        chevron.moveTo(3, middle - 4);
-        chevron.lineTo(7, middle);
-        chevron.lineTo(3, middle + 4);
+        chevron.moveTo(6, middle - 4);
+        chevron.lineTo(10, middle);
+        chevron.lineTo(6, middle + 4);
     }
     painter.setPen(QPen(secondaryInk(palette()), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(chevron);
     painter.setPen(ink(palette()));
-    painter.drawText(rect().adjusted(18, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
+    painter.drawText(rect().adjusted(20, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, text());
     if (hasFocus()) {
         drawFocusRing(painter, rect(), 4, ink(palette()));
     }

@@ -13,14 +13,29 @@ standard input, about the application whose frame is named "Quillo":
   parent       the focused object's parent as "role|name"
   spoken N     the names of the notifications shown since the last ask,
                separated by "|", once there are N of them (or after 10 s)
-  last-spoken  the name of the last notification once a second has passed
-               without another (or after 10 s): what a reader is left with
+  last-spoken  the name of the last notification once 3.5 s have passed
+               without another: what a reader is left with
                after a quick run of statuses
+
+With the argument "orca" it also runs Orca (tests/support/orca_launcher.py,
+speech off) and prints "no orca" instead of "ready" where Orca is missing;
+then key and type answer what Orca said meanwhile, and
+
+  said [N]     what Orca said since the last answer, once it said N sentences
+  leaked TEXT  "yes" when TEXT stands anywhere in Orca's log, else "no"
+
+Sentences are separated by "|", keys' names left out, once Orca has been
+quiet for a second (or after 20 s). Text is typed from standard input, never
+from a command line.
 
 Ends when standard input closes.
 """
+import importlib.util
+import os
+import re
 import subprocess
 import sys
+import tempfile
 import time
 
 import gi
@@ -92,7 +107,50 @@ for _ in range(200):
         break
     time.sleep(0.05)
 listener.register("object:state-changed:showing")
+
+orca = None
+if sys.argv[1:] == ["orca"]:
+    if importlib.util.find_spec("orca") is None:
+        print("no orca", flush=True)
+        launcher.terminate()
+        sys.exit(0)
+    folder = tempfile.TemporaryDirectory()
+    log_path = os.path.join(folder.name, "orca.log")
+    # Orca would store the desktop's accessibility switch in the user's settings.
+    orca = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__),
+                                                          "orca_launcher.py"),
+                             log_path, os.path.join(folder.name, "prefs")],
+                            env=dict(os.environ, GSETTINGS_BACKEND="memory"),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # Orca may take a minute to start on a busy machine.
+    for _ in range(1200):
+        if os.path.exists(log_path) and "ORCA: Starting ATSPI registry." in open(log_path).read():
+            break
+        time.sleep(0.1)
+    log = open(log_path, encoding="utf-8", errors="replace")
+    log.read()
 print("ready", flush=True)
+
+
+def said(at_least=0):
+    """The sentences Orca logged since the last call, once it is quiet."""
+    sentences = []
+    quiet = 0
+    for _ in range(200):
+        chunk = log.read()
+        for match in map(SPEECH.search, chunk.splitlines()):
+            # A key's own name is echoed with a space behind it.
+            if match and not match.group(1).endswith(" "):
+                sentences.append(match.group(1))
+        quiet = 0 if chunk else quiet + 1
+        if quiet >= 10 and len(sentences) >= at_least:
+            break
+        settle(0.1)
+    return "|".join(sentences)
+
+
+# The sentence, then the voice it would be spoken in.
+SPEECH = re.compile(r"SPEECH OUTPUT: '(.*)'(?: voice=\w+)? ?\{.*\}$")
 
 for line in sys.stdin:
     command, _, argument = line.strip().partition(" ")
@@ -105,10 +163,10 @@ for line in sys.stdin:
     if command in ("key", "type") and window:
         # Other agents may show a window "Quillo" on the same display.
         pid = str(window.get_application().get_process_id())
-        keys = argument.split() if command == "key" else [argument]
+        keys = argument.split() if command == "key" else ["--file", "-"]
         subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--pid", pid, "--name",
                         "^Quillo$", "windowfocus", "--sync", command, "--delay", "60"] + keys,
-                       check=False)
+                       input=argument.encode(), check=False)
         # Done once two readings a moment apart agree, however busy the machine.
         settle(0.4)
         for _ in range(20):
@@ -131,14 +189,23 @@ for line in sys.stdin:
     elif command == "last-spoken":
         for _ in range(100):
             count = len(spoken)
-            settle(1.0 if count else 0.1)
+            # Longer than the form keeps a status up before the next.
+            settle(3.5 if count else 0.1)
             if count and len(spoken) == count:
                 break
         answer = spoken[-1] if spoken else ""
         spoken.clear()
+    elif command == "leaked":
+        with open(log_path, encoding="utf-8", errors="replace") as whole:
+            answer = "yes" if argument in whole.read() else "no"
+    elif orca and command in ("key", "type", "said"):
+        answer = said(int(argument) if command == "said" and argument else 0)
     else:
         answer = describe(node)
     print(answer, flush=True)
 
+if orca:
+    orca.terminate()
+    orca.wait()
 launcher.terminate()
 launcher.wait()

@@ -10,9 +10,11 @@
 #include "tests/QuilloBar/settings/NamedControls.h"
 #include "tests/support/QuilloBarProcess.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QImage>
 #include <QMap>
+#include <QMenu>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -87,28 +89,42 @@ double ringContrast(QWidget& control) {
     return measured > 0 ? lowest : 0;
 }
 
-// Every control the form draws itself, light and dark: the ring stands out
-// by 3:1 from the card, the track, the footer and Save's own fill.
+// Every control Tab reaches, light and dark, with every section, the saved
+// key's buttons and the header's Menu shown: the ring stands out by 3:1 from
+// the card, the track, the footer and Save's own fill.
 TEST(Appearance, FocusRingsStandOutByThreeToOneLightAndDark) {
     const QPalette light = QApplication::palette();
     for (const QPalette& palette : {light, DesktopAppearance::darkPalette()}) {
         QApplication::setPalette(palette);
         SettingsModel model;
         model.setDestination(both);
+        model.setKeySaved(true);
+        model.setNeedsUnlock(true);
         SettingsWindow window{model};
+        QMenu menu;
+        window.view().setHeaderMenu(&menu);
         window.present();
         ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        qobject_cast<QAbstractButton*>(
+            testing::namedControls(window, QStringLiteral("Advanced")).value(0)->object())
+            ->click();
         // As after a Tab: styles draw some focus frames for the keyboard only.
         window.setAttribute(Qt::WA_KeyboardFocusChange);
-        for (const char* name :
-             {"Printer", "E-ink", "Open at login", "Advanced", "How to connect TRMNL \u2197",
-              "Save", "Preview image", "Webhook", "Display"}) {
-            auto* control = qobject_cast<QWidget*>(
-                testing::namedControls(window, QString::fromUtf8(name)).value(0)->object());
+        int measured = 0;
+        for (QWidget* control : window.findChildren<QWidget*>()) {
+            if (!control->isVisible() || (control->focusPolicy() & Qt::TabFocus) == 0) {
+                continue;
+            }
+            const auto* button = qobject_cast<QAbstractButton*>(control);
+            const std::string name =
+                (button != nullptr ? button->text() : control->accessibleName()).toStdString();
             const double contrast = ringContrast(*control);
             EXPECT_GE(contrast, 3.0) << name << (&palette == &light ? " light" : " dark");
-            std::printf("%s, %s: %.2f:1\n", name, palette == light ? "light" : "dark", contrast);
+            std::printf("%s, %s: %.2f:1\n", name.c_str(), palette == light ? "light" : "dark",
+                        contrast);
+            ++measured;
         }
+        EXPECT_EQ(measured, 16); // the form's Tab stops, the Menu button's included
     }
     QApplication::setPalette(light);
 }
