@@ -5,6 +5,7 @@
 
 #include "QuilloBar/AppDelegate.h"
 
+#include "QuilloBar/ActivationToken.h"
 #include "QuilloBar/AppDelegateInternal.h"
 #include "QuilloBar/SettingsView.h"
 #include "QuilloBar/SettingsWindow.h"
@@ -56,10 +57,11 @@ bool platformShowsTrayItems() {
 // Hands a later launch's token to Qt's platform plugin before the window is
 // raised. The Wayland plugin activates the next window with
 // XDG_ACTIVATION_TOKEN and then clears it. On X11 the startup id goes on the
-// next window shown, which ends the launcher's busy feedback, and the time
+// next window mapped, which ends the launcher's busy feedback (one already
+// shown ends it here, as hiding it to map it again would blink), and the time
 // within it ("…_TIME<ms>") is the user's action that lets the window manager
 // give the window the focus.
-void takeActivationToken(const QByteArray& token) {
+void takeActivationToken(const QByteArray& token, bool windowShown) {
     const QString platform = QGuiApplication::platformName();
     if (platform.startsWith(QLatin1String("wayland"))) {
         qputenv("XDG_ACTIVATION_TOKEN", token);
@@ -71,8 +73,10 @@ void takeActivationToken(const QByteArray& token) {
     }
     using SetStartupId = void (*)(const char*);
     using SetTime = void (*)(QScreen*, quint32);
-    if (auto set = reinterpret_cast<SetStartupId>(
-            native->nativeResourceFunctionForIntegration("setstartupid"))) {
+    if (windowShown) {
+        endStartupFeedback(token);
+    } else if (auto set = reinterpret_cast<SetStartupId>(
+                   native->nativeResourceFunctionForIntegration("setstartupid"))) {
         set(token.constData());
     }
     const qsizetype mark = token.lastIndexOf("_TIME");
@@ -99,9 +103,6 @@ void bringToFront(QWidget* window) {
 std::unique_ptr<QWidget> createSettingsWindow(SettingsModel& form, QMenu* headerMenu) {
     auto window = std::make_unique<SettingsWindow>(form);
     window->view().setHeaderMenu(headerMenu);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        window->move(screen->availableGeometry().center() - window->rect().center());
-    }
     return window;
 }
 
@@ -182,14 +183,14 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationShouldHandleReopen(const QByteArray& activationToken) {
-    if (!activationToken.isEmpty()) {
-        takeActivationToken(activationToken);
-        // On X11 the token reaches the window manager with the window's next
-        // mapping: one already shown behind others is mapped again.
-        if (settings_ && settings_->isVisible() &&
-            QGuiApplication::platformName() == QLatin1String("xcb")) {
-            settings_->hide();
-        }
+    // A launch that brought no token (a terminal, a script) still asks the
+    // compositor to bring the window up, or to mark it.
+    const QByteArray token =
+        activationToken.isEmpty()
+            ? selfMadeActivationToken(settings_ ? settings_->windowHandle() : nullptr)
+            : activationToken;
+    if (!token.isEmpty()) {
+        takeActivationToken(token, settings_ && settings_->isVisible());
     }
     showSettings();
 }

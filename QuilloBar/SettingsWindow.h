@@ -29,6 +29,7 @@ protected:
 
 private:
     SettingsView* view_;
+    bool placed_ = false;
 };
 
 // Asks before automatic delivery starts: true when the reader chose "Turn On".

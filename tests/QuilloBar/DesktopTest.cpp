@@ -1,0 +1,70 @@
+// The agent on desktops nobody here wrote: X11 window managers on two screen
+// sizes and GNOME Shell on Wayland, each run by a script of tests/support/
+// in a process group of its own, which is killed if the script hangs.
+#include "tests/support/QuilloBarProcess.h"
+
+#include <QMap>
+#include <QProcess>
+#include <QRect>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace quillo {
+namespace {
+
+// The script's lines by their first word; "skip:" holds the reason to skip.
+QMap<QString, QStringList> runDesktop(const QString& script, const QStringList& arguments) {
+    QProcess process;
+    process.setChildProcessModifier([] { ::setpgid(0, 0); });
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  QStringList{QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/") + script} +
+                      arguments);
+    if (!process.waitForFinished(240000)) {
+        ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
+        process.waitForFinished();
+    }
+    QMap<QString, QStringList> lines;
+    for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split('\n')) {
+        QStringList words = line.split(' ', Qt::SkipEmptyParts);
+        if (!words.isEmpty()) {
+            lines.insert(words.takeFirst(), words);
+        }
+    }
+    return lines;
+}
+
+// The frame lies on the screen and about its middle (the form settles a row
+// after it shows); minimising is offered; a launch with the launcher's
+// startup id brings the window forward without unmapping it.
+TEST(Desktops, X11WindowIsCentredMinimisesAndComesForwardWithoutBlinking) {
+    int ran = 0;
+    for (const char* manager : {"xfwm4", "metacity", "openbox"}) {
+        for (const char* size : {"1280x800", "1366x768"}) {
+            SCOPED_TRACE(std::string(manager) + " " + size);
+            const auto lines =
+                runDesktop(QStringLiteral("x11_desktop.py"), {manager, size, testing::buildRoot()});
+            if (lines.contains("skip:")) {
+                std::printf("%s skipped: %s\n", manager, qPrintable(lines["skip:"].join(' ')));
+                continue;
+            }
+            ++ran;
+            const QStringList screen = lines["screen"];
+            const QStringList frame = lines.value("frame", {"0", "0", "0", "0"});
+            const QRect area(0, 0, screen.value(0).toInt(), screen.value(1).toInt());
+            const QRect box(frame[0].toInt(), frame[1].toInt(), frame[2].toInt(), frame[3].toInt());
+            EXPECT_TRUE(area.contains(box)) << frame.join(' ').toStdString();
+            EXPECT_LE(std::abs(box.center().x() - area.center().x()), 8);
+            EXPECT_LE(std::abs(box.center().y() - area.center().y()), 48);
+            EXPECT_EQ(lines["relaunch"].join(' '), "0 focused");
+            EXPECT_EQ(lines["minimise"].join(' '), "offered");
+        }
+    }
+    if (ran == 0) {
+        GTEST_SKIP() << "no X11 window manager ran here";
+    }
+}
+
+} // namespace
+} // namespace quillo
