@@ -3,9 +3,13 @@
 // in a process group of its own, which is killed if the script hangs.
 #include "tests/support/QuilloBarProcess.h"
 
+#include <QColor>
+#include <QFile>
+#include <QImage>
 #include <QMap>
 #include <QProcess>
 #include <QRect>
+#include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -64,6 +68,29 @@ TEST(Desktops, X11WindowIsCentredMinimisesAndComesForwardWithoutBlinking) {
     if (ran == 0) {
         GTEST_SKIP() << "no X11 window manager ran here";
     }
+}
+
+// Qt's KDE theme starts from KDE's colour scheme, here Breeze Dark: the
+// desktop's light preference still gives a light window.
+TEST(Desktops, KdeDarkColourSchemeGivesWayToTheLightPreference) {
+    auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
+    if (!environment) {
+        GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
+    }
+    const QTemporaryDir config;
+    ASSERT_TRUE(QFile::copy(QUILLO_SOURCE_ROOT "/tests/support/breeze-dark.kdeglobals",
+                            config.filePath("kdeglobals")));
+    environment->insert("QT_QPA_PLATFORM", "xcb");
+    environment->insert("XDG_CURRENT_DESKTOP", "KDE");
+    environment->insert("KDE_SESSION_VERSION", "5");
+    environment->insert("XDG_CONFIG_HOME", config.path());
+    testing::TrayShell portal(*environment, QStringLiteral("appearance_portal.py"), {"2"});
+    ASSERT_EQ(portal.ask(), "ready");
+    const QString shot = config.filePath("shot.png");
+    ASSERT_EQ(testing::runQuilloBar({"--preview-settings", "--snapshot", shot}, {}, *environment)
+                  .exitStatus,
+              0);
+    EXPECT_GT(QColor(QImage(shot).pixel(2, 2)).lightness(), 192);
 }
 
 } // namespace
