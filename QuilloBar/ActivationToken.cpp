@@ -52,15 +52,17 @@ const xdg_activation_token_v1_listener tokenListener{tokenDone};
 
 } // namespace
 
-QByteArray selfMadeActivationToken(const QWindow* window) {
+bool activateOnWayland(const QWindow& window, const QByteArray& launchToken) {
     QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
     if (!QGuiApplication::platformName().startsWith(QLatin1String("wayland")) ||
-        native == nullptr) {
-        return {};
+        native == nullptr || window.handle() == nullptr) {
+        return false;
     }
     auto* display = static_cast<wl_display*>(native->nativeResourceForIntegration("wl_display"));
-    if (display == nullptr) {
-        return {};
+    auto* surface = static_cast<wl_surface*>(
+        native->nativeResourceForWindow("surface", const_cast<QWindow*>(&window)));
+    if (display == nullptr || surface == nullptr) {
+        return false;
     }
     // A queue of our own, so that Qt's event thread dispatches none of it.
     Owned<wl_event_queue, wl_event_queue_destroy> queue(wl_display_create_queue(display));
@@ -71,25 +73,26 @@ QByteArray selfMadeActivationToken(const QWindow* window) {
     TokenRequest request;
     wl_registry_add_listener(registry.get(), &registryListener, &request);
     if (wl_display_roundtrip_queue(display, queue.get()) < 0 || !request.activation) {
-        return {};
+        return false;
     }
-    Owned<xdg_activation_token_v1, xdg_activation_token_v1_destroy> token(
-        xdg_activation_v1_get_activation_token(request.activation.get()));
-    xdg_activation_token_v1_add_listener(token.get(), &tokenListener, &request);
-    xdg_activation_token_v1_set_app_id(token.get(),
-                                       QGuiApplication::desktopFileName().toUtf8().constData());
-    // The compositor weighs the surface's focus; no serial, as no input asked for it.
-    auto* surface = window != nullptr && window->handle() != nullptr
-                        ? static_cast<wl_surface*>(native->nativeResourceForWindow(
-                              "surface", const_cast<QWindow*>(window)))
-                        : nullptr;
-    if (surface != nullptr) {
+    request.token = launchToken;
+    if (request.token.isEmpty()) {
+        // No serial, as no input asked for it: the compositor weighs the rest.
+        Owned<xdg_activation_token_v1, xdg_activation_token_v1_destroy> token(
+            xdg_activation_v1_get_activation_token(request.activation.get()));
+        xdg_activation_token_v1_add_listener(token.get(), &tokenListener, &request);
+        xdg_activation_token_v1_set_app_id(token.get(),
+                                           QGuiApplication::desktopFileName().toUtf8().constData());
         xdg_activation_token_v1_set_surface(token.get(), surface);
+        xdg_activation_token_v1_commit(token.get());
+        while (!request.done && wl_display_dispatch_queue(display, queue.get()) >= 0) {
+        }
     }
-    xdg_activation_token_v1_commit(token.get());
-    while (!request.done && wl_display_dispatch_queue(display, queue.get()) >= 0) {
+    if (request.token.isEmpty()) {
+        return false;
     }
-    return request.token;
+    xdg_activation_v1_activate(request.activation.get(), request.token.constData(), surface);
+    return wl_display_roundtrip_queue(display, queue.get()) >= 0;
 }
 
 void endStartupFeedback(const QByteArray& startupId) {

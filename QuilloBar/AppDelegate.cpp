@@ -18,14 +18,17 @@
 #include "store/Preferences.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <qpa/qplatformnativeinterface.h>
 
 namespace quillo {
@@ -54,21 +57,14 @@ bool platformShowsTrayItems() {
     return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
 }
 
-// Hands a later launch's token to Qt's platform plugin before the window is
-// raised. The Wayland plugin activates the next window with
-// XDG_ACTIVATION_TOKEN and then clears it. On X11 the startup id goes on the
-// next window mapped, which ends the launcher's busy feedback (one already
-// shown ends it here, as hiding it to map it again would blink), and the time
-// within it ("…_TIME<ms>") is the user's action that lets the window manager
-// give the window the focus.
+// Hands a later launch's X11 startup id to Qt's platform plugin before the
+// window is raised. It goes on the next window mapped, which ends the
+// launcher's busy feedback (one already shown ends it here, as hiding it to
+// map it again would blink), and the time within it ("…_TIME<ms>") is the
+// user's action that lets the window manager give the window the focus.
 void takeActivationToken(const QByteArray& token, bool windowShown) {
-    const QString platform = QGuiApplication::platformName();
-    if (platform.startsWith(QLatin1String("wayland"))) {
-        qputenv("XDG_ACTIVATION_TOKEN", token);
-        return;
-    }
     QPlatformNativeInterface* native = QGuiApplication::platformNativeInterface();
-    if (platform != QLatin1String("xcb") || native == nullptr) {
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || native == nullptr) {
         return;
     }
     using SetStartupId = void (*)(const char*);
@@ -90,6 +86,28 @@ void takeActivationToken(const QByteArray& token, bool windowShown) {
             set(QGuiApplication::primaryScreen(), time);
         }
     }
+}
+
+// Runs `act` on the window once the compositor shows it, looking every 50 ms
+// for five seconds at most: a Wayland compositor ignores an activation of a
+// surface it does not show yet.
+void whenExposed(QWidget* window, const std::function<void(const QWindow&)>& act) {
+    auto* timer = new QTimer(window);
+    timer->setInterval(50);
+    const QDeadlineTimer deadline(5000);
+    const auto check = [timer, window, act, deadline] {
+        const QWindow* handle = window->windowHandle();
+        if (handle != nullptr && handle->isExposed()) {
+            act(*handle);
+        } else if (!deadline.hasExpired()) {
+            return;
+        }
+        timer->deleteLater();
+        timer->stop();
+    };
+    QObject::connect(timer, &QTimer::timeout, window, check);
+    timer->start();
+    check();
 }
 
 void bringToFront(QWidget* window) {
@@ -183,16 +201,16 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationShouldHandleReopen(const QByteArray& activationToken) {
-    // A launch that brought no token (a terminal, a script) still asks the
-    // compositor to bring the window up, or to mark it.
-    const QByteArray token =
-        activationToken.isEmpty()
-            ? selfMadeActivationToken(settings_ ? settings_->windowHandle() : nullptr)
-            : activationToken;
-    if (!token.isEmpty()) {
-        takeActivationToken(token, settings_ && settings_->isVisible());
+    const bool shown = settings_ && settings_->isVisible();
+    if (!activationToken.isEmpty()) {
+        takeActivationToken(activationToken, shown);
     }
     showSettings();
+    if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        whenExposed(settings_.get(), [activationToken](const QWindow& window) {
+            activateOnWayland(window, activationToken);
+        });
+    }
 }
 
 void AppDelegate::showTrayItem() {

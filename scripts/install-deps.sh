@@ -18,6 +18,9 @@ packages=(
     cups-daemon cups-client printer-driver-cups-pdf openssl python3 curl
     libqt6svg6 xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
     gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
+    libwayland-dev wayland-protocols libxcb1-dev qt6-wayland
+    xfwm4 metacity openbox python3-xlib gnome-shell gnome-shell-extension-appindicator
+    kwin-wayland
 )
 
 missing=()

@@ -70,6 +70,23 @@ TEST(Desktops, X11WindowIsCentredMinimisesAndComesForwardWithoutBlinking) {
     }
 }
 
+// GNOME Shell with the AppIndicator extension: the tray icon in the bar's
+// colour on every start (the theme path raced the extension's one read of
+// it), the window known as the desktop entry's, the shell's launch focusing
+// it, and a launch without a token (a terminal's) at least marking it.
+TEST(Desktops, GnomeShellDrawsTheTrayIconAndBringsTheWindowForward) {
+    const auto lines =
+        runDesktop(QStringLiteral("gnome_shell.py"), {testing::buildRoot(), QStringLiteral("6")});
+    if (lines.contains("skip:")) {
+        GTEST_SKIP() << lines["skip:"].join(' ').toStdString();
+    }
+    EXPECT_EQ(lines["tray"], QStringList(6, QStringLiteral("light")));
+    EXPECT_EQ(lines["entry"].join(' '), "news.quillo.QuilloBar.desktop");
+    EXPECT_EQ(lines["shell-launch"].join(' '), "focused");
+    EXPECT_TRUE(QStringList({"focused", "attention"}).contains(lines["relaunch"].join(' ')))
+        << lines["relaunch"].join(' ').toStdString();
+}
+
 // Qt's KDE theme starts from KDE's colour scheme, here Breeze Dark: the
 // desktop's light preference still gives a light window.
 TEST(Desktops, KdeDarkColourSchemeGivesWayToTheLightPreference) {
