@@ -61,8 +61,8 @@ TEST(Desktops, X11WindowIsCentredMinimisesAndComesForwardWithoutBlinking) {
             EXPECT_TRUE(area.contains(box)) << frame.join(' ').toStdString();
             EXPECT_LE(std::abs(box.center().x() - area.center().x()), 8);
             EXPECT_LE(std::abs(box.center().y() - area.center().y()), 48);
-            EXPECT_EQ(lines["relaunch"].join(' '), "0 focused");
-            EXPECT_EQ(lines["minimise"].join(' '), "offered");
+            EXPECT_EQ(lines["relaunch"].join(' ').toStdString(), "0 focused");
+            EXPECT_EQ(lines["minimise"].join(' ').toStdString(), "offered");
         }
     }
     if (ran == 0) {
@@ -80,9 +80,10 @@ TEST(Desktops, GnomeShellDrawsTheTrayIconAndBringsTheWindowForward) {
     if (lines.contains("skip:")) {
         GTEST_SKIP() << lines["skip:"].join(' ').toStdString();
     }
-    EXPECT_EQ(lines["tray"], QStringList(6, QStringLiteral("light")));
-    EXPECT_EQ(lines["entry"].join(' '), "news.quillo.QuilloBar.desktop");
-    EXPECT_EQ(lines["shell-launch"].join(' '), "focused");
+    EXPECT_EQ(lines["tray"].join(' ').toStdString(),
+              QStringList(6, "light").join(' ').toStdString());
+    EXPECT_EQ(lines["entry"].join(' ').toStdString(), "news.quillo.QuilloBar.desktop");
+    EXPECT_EQ(lines["shell-launch"].join(' ').toStdString(), "focused");
     EXPECT_TRUE(QStringList({"focused", "attention"}).contains(lines["relaunch"].join(' ')))
         << lines["relaunch"].join(' ').toStdString();
 }
