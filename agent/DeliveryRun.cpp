@@ -112,10 +112,22 @@ QString displayIssue(const RunSettings& settings, const QString& issue, const QS
 
 } // namespace
 
+namespace {
+
+QString besideIssue(const QString& pdf, const char* extension) {
+    std::filesystem::path path(pdf.toStdString());
+    path.replace_extension(extension);
+    return QString::fromStdString(path.string());
+}
+
+} // namespace
+
 QString displayFramePath(const QString& pdf) {
-    std::filesystem::path frame(pdf.toStdString());
-    frame.replace_extension("display.png");
-    return QString::fromStdString(frame.string());
+    return besideIssue(pdf, "display.png");
+}
+
+QString previewFramePath(const QString& pdf) {
+    return besideIssue(pdf, "preview.png");
 }
 
 std::optional<QString> renderDisplayFrame(const QString& renderer, const QString& pdf,

@@ -38,6 +38,9 @@ inline constexpr QLatin1StringView toolTimeoutMessage{
 // The frame beside the issue: the PDF's last extension replaced by
 // "display.png" (/feeds/a/issue-12.pdf gives /feeds/a/issue-12.display.png).
 QString displayFramePath(const QString& pdf);
+// Where the settings window's preview of the frame goes, apart from the
+// delivered frame.
+QString previewFramePath(const QString& pdf);
 
 // A renderer that takes longer is killed: a frame takes a few tens of
 // milliseconds, and a PDF made to loop costs one frame, not a run.

@@ -7,7 +7,7 @@
 // throw-away profile with the service and a private CUPS.
 //
 //   soak-agent PROFILE SERVICE-DIR ISSUE-PDF CHECKS CHECKS-PER-DAY
-#include "QuilloBar/AppDelegate.h"
+#include "QuilloBar/app/AppDelegate.h"
 #include "store/Preferences.h"
 
 #include <QApplication>
@@ -121,9 +121,9 @@ int main(int argc, char** argv) {
     const QString root = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
     quillo::AppDelegate delegate(
         quillo::AppDelegate::Setup{QDir(root).canonicalPath().toStdString(), {}, {}});
-    delegate.setUnlockedToken(token);
-    delegate.setUnlockedWebhook(origin + "/api/plugin_settings/" +
-                                QUuid::createUuid().toString(QUuid::WithoutBraces) + "/image");
+    delegate.keyring().setDeliveryKey(token);
+    delegate.keyring().setWebhook(origin + "/api/plugin_settings/" +
+                                  QUuid::createUuid().toString(QUuid::WithoutBraces) + "/image");
 
     // Each day's issue differs by a comment after its end, so every day has
     // a file, a print and a frame of its own.
@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
         delegate.runAgent(delegate.defaults().boolean(quillo::PreferenceKey::automatic));
     };
     QObject::connect(&delegate, &quillo::AppDelegate::statusChanged, [&](const QString& line) {
-        if (delegate.busy()) {
+        if (delegate.running()) {
             return;
         }
         ++lines[line];

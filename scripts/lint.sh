@@ -3,5 +3,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
-run-clang-tidy -p build -quiet "$(pwd)/(kit|store|agent|QuilloBar|bench|tests)/[^/]*\.cpp$" 2>&1 |
+run-clang-tidy -p build -quiet "$(pwd)/(kit|store|agent|QuilloBar(/[a-z]+)?|bench|tests)/[^/]*\.cpp$" 2>&1 |
     grep -E '^/.*(warning|error):' || echo "clang-tidy: no findings"

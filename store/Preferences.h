@@ -32,12 +32,6 @@ inline constexpr QLatin1StringView didShowWelcome{"didShowWelcome"};
 // ~/.config). The companion tool keeps its cache beside it, in quillo/feeds/.
 inline constexpr QLatin1StringView preferencesFile{"quillo/quillo-bar.conf"};
 
-// Keyring accounts of the two secrets.
-namespace SecretAccount {
-inline constexpr QLatin1StringView printToken{"print-token"};
-inline constexpr QLatin1StringView einkWebhook{"eink-webhook"};
-} // namespace SecretAccount
-
 // Reads go to the file each time a store is created, so callers make one per
 // use (or call sync()) to see what another process wrote meanwhile.
 class Preferences {

@@ -435,10 +435,6 @@ void Vault::save(const QString& value, const QString& account) {
     }
 }
 
-std::optional<QString> Vault::read(const QString& account, bool interactive) {
-    return lookup(account, interactive).value;
-}
-
 namespace {
 
 enum class Reading : std::uint8_t { existence, quiet, interactive };

@@ -2,6 +2,7 @@
 // Service) rather than in the preferences file.
 #pragma once
 
+#include <QLatin1StringView>
 #include <QString>
 #include <cstdint>
 #include <exception>
@@ -10,6 +11,13 @@
 #include <string_view>
 
 namespace quillo {
+
+// Keyring accounts of the two secrets. The delivery key's account keeps the
+// name it was first stored under.
+namespace SecretAccount {
+inline constexpr QLatin1StringView deliveryKey{"print-token"};
+inline constexpr QLatin1StringView einkWebhook{"eink-webhook"};
+} // namespace SecretAccount
 
 // The service attribute of every item: one fixed identifier for the product.
 inline constexpr std::string_view vaultService = "news.quillo.printer";
@@ -64,15 +72,12 @@ namespace Vault {
 // default collection. May show the keyring's unlock prompt. Throws VaultError.
 void save(const QString& value, const QString& account);
 
-// The stored value, or nothing when it is not available now. A
-// non-interactive read never prompts and never unlocks: a locked keyring, a
-// missing item, no keyring at all and a value that is not UTF-8 all read as
-// nothing. An interactive read may show the unlock prompt and waits for it.
-std::optional<QString> read(const QString& account, bool interactive);
-
-// The same read, saying why it found no value. Items are found by service and
-// account whatever their keyring's state, so an interactive read of a locked
-// keyring shows the keyring's own unlock prompt.
+// The stored value, or why it is not available now. A non-interactive read
+// never prompts and never unlocks: a locked keyring, a missing item, no
+// keyring at all and a value that is not UTF-8 all read as no value. An
+// interactive read may show the unlock prompt and waits for it. Items are
+// found by service and account whatever their keyring's state, so an
+// interactive read of a locked keyring shows the keyring's own unlock prompt.
 VaultLookup lookup(const QString& account, bool interactive);
 
 // Whether the account's item exists, without reading it and without a prompt:

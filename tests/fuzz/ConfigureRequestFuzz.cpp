@@ -1,6 +1,6 @@
 // Reads the request, then stores what configure mode stores in a preferences
 // file of its own and reads it back as the agent does.
-#include "QuilloBar/ConfigureRequest.h"
+#include "QuilloBar/configure/ConfigureRequest.h"
 #include "store/Preferences.h"
 #include "tests/fuzz/FuzzTarget.h"
 
@@ -9,7 +9,7 @@ void quillo::fuzz::testOne(std::string_view input) {
     if (!request) {
         return;
     }
-    require(!request->token.isEmpty(), "the token is not empty");
+    require(!request->deliveryKey.isEmpty(), "the delivery key is not empty");
     const QString file = QString::fromStdString(scratchFolder() / "quillo-bar.conf");
     {
         Preferences preferences(file);

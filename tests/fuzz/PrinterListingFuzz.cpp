@@ -1,4 +1,4 @@
-#include "QuilloBar/PrinterList.h"
+#include "QuilloBar/desktop/PrinterList.h"
 #include "tests/fuzz/FuzzTarget.h"
 
 void quillo::fuzz::testOne(std::string_view input) {

@@ -1,4 +1,4 @@
-#include "QuilloBar/RenderRequest.h"
+#include "QuilloBar/launcher/RenderRequest.h"
 #include "tests/fuzz/FuzzTarget.h"
 
 void quillo::fuzz::testOne(std::string_view input) {

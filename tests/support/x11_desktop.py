@@ -167,12 +167,14 @@ def main():
         return
     window.change_attributes(event_mask=X.StructureNotifyMask)
     screen.flush()
+    # The launcher's click comes after the window manager gave the focus.
+    time.sleep(0.5)
     launch_time = server_time()
     relaunch_environment = dict(environment,
                                 DESKTOP_STARTUP_ID=f"quillo-test-{os.getpid()}_TIME{launch_time}")
     subprocess.run(agent, env=relaunch_environment, timeout=30, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
-    focused = wait_for(lambda: active() == window.id, 5)
+    focused = wait_for(lambda: active() == window.id, 10)
     time.sleep(0.5)
     unmaps = 0
     while screen.pending_events():

@@ -1,0 +1,29 @@
+#include "QuilloBar/settings/UserText.h"
+
+#include <QTextBoundaryFinder>
+
+namespace quillo {
+
+qsizetype characterCount(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1) {
+        ++count;
+    }
+    return count;
+}
+
+QString leadingCharacters(const QString& text, qsizetype count) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (qsizetype taken = 0; taken < count; ++taken) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next == -1) {
+            return text;
+        }
+        end = next;
+    }
+    return text.first(end);
+}
+
+} // namespace quillo

@@ -1,0 +1,360 @@
+// The agent and the real companion tool against the local newspaper service,
+// the private CUPS and the session's keyring: launches with and without a tray
+// host, deliveries, kill -9 of the agent or the tool at each step of a
+// delivery, answers too large or too slow, and where the two secrets may and
+// may not be found.
+#include "QuilloBar/app/AppDelegate.h"
+#include "agent/IssueCache.h"
+#include "tests/QuilloBar/app/ReadyReader.h"
+#include "tests/support/FixturePdf.h"
+#include "tests/support/NewspaperService.h"
+#include "tests/support/PrivateCups.h"
+#include "tests/support/QuilloBarProcess.h"
+
+#include <QDirIterator>
+#include <QImage>
+#include <QJsonDocument>
+#include <QRegularExpression>
+#include <QTest>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <map>
+
+namespace quillo {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::latestPath;
+using testing::readFile;
+
+const QString token = QStringLiteral("e2e-delivery-key-7c41d9a0");
+const QString plugin = QStringLiteral("9b2e4f61-3c8d-4a7e-b5f0-2d6c8e1a9f34");
+const QString hookPath = "/api/plugin_settings/" + plugin + "/image";
+const QString sent = QStringLiteral("Sent to print queue");
+const QString uploaded = QStringLiteral("Uploaded to TRMNL \u00B7 awaiting screen refresh");
+const QString again = QStringLiteral("Already printed");
+const QString killed = QStringLiteral("quillo-print ended on signal 9 (Killed)");
+
+// Where a delivery is stopped: the service holds the check's answer or the
+// PDF; cupsd is stopped (SIGSTOP); the print job is created held, holds its
+// document, or was released, each with the next exchange held back; the
+// service holds the upload.
+enum class Step { check, download, stopped, createdHeld, sent, released, upload };
+
+QString joined(std::initializer_list<QString> outcomes) {
+    return QStringList(outcomes).join(QStringLiteral(" \u00B7 "));
+}
+
+void waitUntil(const std::function<bool()>& condition) {
+    ASSERT_TRUE(QTest::qWaitFor(condition, 30000));
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(service.ready() && cups.ready());
+        ASSERT_TRUE(testing::storeReadyReader(service, cups, service.origin(), token, hookPath));
+    }
+
+    // Publishes a two-page issue as the latest; the service holds its answer
+    // at `stall`: the check's question, half the PDF, or the upload.
+    void publish(const QString& id, std::optional<Step> stall = std::nullopt) {
+        const QByteArray pdf = testing::fixturePdf(
+            {{testing::usLetter, {}, {}, "0 g 72 500 468 220 re f % " + id.toStdString()}, {}});
+        QJsonObject routes = service.issueRoutes(id, pdf, 2);
+        if (stall) {
+            const QString path = stall == Step::check ? latestPath
+                                 : stall == Step::download
+                                     ? "/api/v1/delivery/issues/" + id + ".pdf"
+                                     : hookPath;
+            QJsonObject route = routes[path].toObject();
+            route.insert("stall", stall == Step::download ? QJsonValue(pdf.size() / 2) : true);
+            routes[path] = route;
+        }
+        service.script({{"token", token}, {"routes", routes}});
+        issues.insert(id, pdf);
+        latestId = id;
+    }
+
+    // One delivery through the agent, to its end: the status lines it showed.
+    // `meanwhile` acts on the running agent.
+    QStringList deliver(const std::function<void(QProcess&)>& meanwhile = {}) {
+        QProcess agent;
+        agent.start(QStringLiteral(QUILLO_DELIVERING_AGENT), {});
+        EXPECT_TRUE(agent.waitForStarted());
+        if (meanwhile) {
+            meanwhile(agent);
+        }
+        EXPECT_TRUE(agent.waitForFinished(60000));
+        const QByteArray output = agent.readAllStandardOutput();
+        outputs += output + agent.readAllStandardError();
+        return QString::fromUtf8(output).split(u'\n', Qt::SkipEmptyParts);
+    }
+
+    // The companion tools of this test, found as a process list finds them.
+    static QList<qint64> tools() {
+        const QString tool =
+            QFileInfo(testing::buildRoot() + "/libexec/quillo/quillo-print").canonicalFilePath();
+        const QByteArray home = "HOME=" + qgetenv("HOME");
+        QList<qint64> found;
+        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+            if (QFileInfo("/proc/" + pid + "/exe").symLinkTarget() == tool &&
+                readFile("/proc/" + pid + "/environ").split('\0').contains(home)) {
+                found.append(pid.toLongLong());
+            }
+        }
+        return found;
+    }
+
+    [[nodiscard]] QString feed() const {
+        return feedDirectory(QDir::homePath(), service.origin(), token);
+    }
+
+    [[nodiscard]] bool reached(Step step) const {
+        // The check asks first; the upload, once under way, is the last request.
+        const QList<QJsonObject> requests = service.requests();
+        switch (step) {
+        case Step::check:
+            return !requests.isEmpty();
+        case Step::download: {
+            const auto partial =
+                QDir(feed()).entryInfoList({".download-*"}, QDir::Files | QDir::Hidden);
+            return !partial.isEmpty() && partial.first().size() > 0;
+        }
+        case Step::stopped: {
+            const QList<qint64> running = tools();
+            return std::any_of(running.begin(), running.end(), [](qint64 tool) {
+                return readFile(QStringLiteral("/proc/%1/cmdline").arg(tool))
+                    .contains(QByteArrayView("\0print\0", 7));
+            });
+        }
+        case Step::createdHeld:
+        case Step::sent:
+        case Step::released:
+            return cups.stalled();
+        case Step::upload:
+            return requests.value(requests.size() - 1)["path"].toString() == hookPath;
+        }
+        return false;
+    }
+
+    // Every issue PDF in the cache is whole, and latest.json names one of them
+    // as it was published; once settled, no temporary file is left.
+    void expectWholeCache(bool settled) const {
+        for (const QFileInfo& file : QDir(feed()).entryInfoList({"*.pdf"}, QDir::Files)) {
+            EXPECT_EQ(readFile(file.filePath()), issues.value(file.completeBaseName()))
+                << file.fileName().toStdString();
+        }
+        const QJsonObject latest =
+            QJsonDocument::fromJson(readFile(feed() + "/latest.json")).object();
+        EXPECT_EQ(readFile(latest["pdf"].toString()), issues.value(latest["issue"].toString()));
+        if (settled) {
+            EXPECT_EQ(QDir(feed()).entryList({".download-*", ".latest.json.*"},
+                                             QDir::Files | QDir::Hidden),
+                      QStringList());
+        }
+    }
+
+    testing::NewspaperService service;
+    testing::PrivateCups cups;
+    QMap<QString, QByteArray> issues;
+    QString latestId;
+    QByteArray outputs;
+};
+
+// Launched before any tray host, the authorized agent shows its window and
+// checks; once a host (the shell's StatusNotifierWatcher) appears it starts
+// again in the same process, and the shell reads its item and menu over
+// dbusmenu while its check hangs, then quits it: the agent leaves at once,
+// the tool carries on.
+TEST_F(EndToEnd, LaunchesWithAndWithoutATrayHost) {
+    const auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
+    if (!environment) {
+        GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
+    }
+    publish(QStringLiteral("2026-12-07"));
+    QProcess agent;
+    agent.setProcessEnvironment(*environment);
+    agent.start(testing::buildRoot() + "/bin/quillo-bar", {});
+    waitUntil([&] { return service.requests().size() == 2 && tools().isEmpty(); });
+    EXPECT_EQ(testing::runProgram("xwininfo", {"-name", "Quillo"}, {}, *environment).exitStatus, 0);
+
+    publish(QStringLiteral("2026-12-07"), Step::check);
+    testing::TrayShell shell(*environment);
+    ASSERT_EQ(shell.ask(), "ready");
+    waitUntil([&] { return reached(Step::check); });
+    EXPECT_EQ(
+        shell.ask("read\n").split(u'\t'),
+        QStringList({QString::number(agent.processId()), "Quillo \u00B7 Your newspaper, delivered.",
+                     "Checking for a new issue\u2026 (off)|-|Read latest issue|"
+                     "Sync now\u2026 (off)|-|Settings\u2026|Open Quillo|-|Quit Quillo"}));
+    EXPECT_EQ(shell.ask("click Quit Quillo\n"), "clicked");
+    EXPECT_TRUE(agent.waitForFinished(10000));
+    EXPECT_EQ(agent.exitCode(), 0);
+    EXPECT_EQ(tools().size(), 1) << "the companion tool was stopped with the agent";
+    service.release();
+    waitUntil([] { return tools().isEmpty(); });
+}
+
+// Columns: where the delivery is stopped, whether the agent or the tool gets
+// SIGKILL (or neither), the faulted run's line, the next run's line, and how
+// many times the issue reached the printer: once, whatever the step. The key
+// belongs to the check and the print, the webhook (and the plugin id within
+// it) to the upload: each step is caught alive before the kill, and at the
+// end every file of the agent, the tool and CUPS and every output is searched.
+TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
+    const QByteArray hook = (service.origin() + hookPath).toUtf8();
+    const auto holds = [&](const QByteArray& bytes) {
+        return std::pair(bytes.contains(token.toUtf8()),
+                         bytes.contains(hook) || bytes.contains(plugin.toUtf8()));
+    };
+    enum class Kill { agent, tool, none };
+    struct Case {
+        Step step;
+        Kill kill;
+        QString faultLine;
+        QString nextLine;
+    };
+    const QString hangs =
+        QStringLiteral("Print stopped: The print system (CUPS) did not answer in time");
+    const std::vector<Case> cases{
+        {Step::check, Kill::agent, {}, joined({sent, uploaded})},
+        {Step::check, Kill::tool, "Check failed: " + killed, joined({sent, uploaded})},
+        {Step::download, Kill::agent, {}, joined({sent, uploaded})},
+        {Step::download, Kill::tool, "Check failed: " + killed, joined({sent, uploaded})},
+        {Step::stopped, Kill::none, hangs, joined({sent, uploaded})},
+        {Step::stopped, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::createdHeld, Kill::agent, {}, joined({again, uploaded})},
+        {Step::createdHeld, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::sent, Kill::agent, {}, joined({again, uploaded})},
+        {Step::sent, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::released, Kill::agent, {}, joined({again, uploaded})},
+        {Step::released, Kill::tool, "Print stopped: " + killed, joined({sent, uploaded})},
+        {Step::upload, Kill::agent, {}, joined({again, "Display already synced"})},
+        {Step::upload, Kill::tool, joined({sent, "Display stopped: " + killed}),
+         joined({again, uploaded})},
+    };
+    const std::map<Step, QString> exchanges{{Step::createdHeld, "Send-Document request"},
+                                            {Step::sent, "Release-Job request"},
+                                            {Step::released, "Release-Job reply"}};
+    int number = 0;
+    for (const auto& testCase : cases) {
+        const QString id = QStringLiteral("issue-%1").arg(++number);
+        SCOPED_TRACE(id.toStdString());
+        publish(id + "-old");
+        ASSERT_EQ(deliver().last(), joined({sent, uploaded}));
+        publish(id, testCase.step == Step::check || testCase.step == Step::download ||
+                            testCase.step == Step::upload
+                        ? std::optional(testCase.step)
+                        : std::nullopt);
+        cups.freeze(testCase.step == Step::stopped);
+        cups.stall(exchanges.contains(testCase.step) ? exchanges.at(testCase.step) : QString());
+        const QStringList fault = deliver([&](QProcess& agent) {
+            if (testCase.kill == Kill::none) {
+                return;
+            }
+            waitUntil([&] { return reached(testCase.step); });
+            // The print step has started; let it reach the stopped scheduler.
+            QTest::qWait(testCase.step == Step::stopped ? 1000 : 0);
+            QList<qint64> found;
+            waitUntil([&found] { return (found = tools()).size() == 1; });
+            const QString tool = QStringLiteral("/proc/%1/").arg(found.value(0));
+            const QString self = QStringLiteral("/proc/%1/").arg(agent.processId());
+            const bool upload = testCase.step == Step::upload;
+            EXPECT_EQ(holds(readFile(tool + "environ")), std::pair(!upload, upload));
+            for (const QString& file : {tool + "cmdline", self + "environ", self + "cmdline"}) {
+                EXPECT_EQ(holds(readFile(file)), std::pair(false, false)) << file.toStdString();
+            }
+            EXPECT_TRUE(QString::fromUtf8(readFile(tool + "limits"))
+                            .contains(QRegularExpression("Max core file size +0 +0 ")));
+            if (testCase.kill == Kill::agent) {
+                agent.kill();
+            } else {
+                ::kill(static_cast<pid_t>(found.value(0)), SIGKILL);
+            }
+        });
+        EXPECT_EQ(fault.value(1), testCase.faultLine);
+        // A tool whose agent died carries on once the far side does.
+        service.release();
+        cups.freeze(false);
+        cups.stall({});
+        waitUntil([] { return tools().isEmpty(); });
+        expectWholeCache(false);
+
+        EXPECT_EQ(deliver().last(), testCase.nextLine);
+        expectWholeCache(true);
+        EXPECT_EQ(QJsonDocument::fromJson(readFile(feed() + "/latest.json"))["issue"].toString(),
+                  id);
+        EXPECT_EQ(cups.jobsOf(id), 1);
+    }
+    // The last delivery uploaded the frame of issue-14 drawn for the stored
+    // model (the tool takes only 1-bit gray frames), and CUPS printed issue-14.
+    const QByteArray frame = service.body(service.requests().size() - 1);
+    EXPECT_EQ(QImage::fromData(frame, "PNG").size(), QSize(1872, 1404));
+    EXPECT_EQ(cups.printed(), issues.value("issue-14"));
+    EXPECT_EQ(holds(outputs), std::pair(false, false));
+
+    const QString keyrings = qEnvironmentVariable("XDG_DATA_HOME") + "/keyrings/";
+    for (const QString& folder :
+         {QDir::homePath(), qEnvironmentVariable("XDG_CONFIG_HOME"),
+          qEnvironmentVariable("XDG_DATA_HOME"), qEnvironmentVariable("XDG_CACHE_HOME"),
+          qEnvironmentVariable("XDG_RUNTIME_DIR"), cups.directory()}) {
+        QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString path = files.next();
+            if (!path.startsWith(keyrings)) {
+                EXPECT_EQ(holds(readFile(path)), std::pair(false, false)) << path.toStdString();
+            }
+        }
+    }
+}
+
+// In process, with the step time limit cut to five seconds (room for 100 MB
+// of output on a busy machine): each run ends in
+// a line of reason while the main thread goes on.
+TEST_F(EndToEnd, StalledOversizedAndGarbledAnswersEndInAMessage) {
+    // 100 MB of characters of 1 to 5 code points each: the line is cut to 400
+    // characters, "Check failed: " and 386 more, which end just before a family.
+    const QString accent = QStringLiteral("e\u0301");
+    const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
+    const QString three =
+        accent + flag + QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
+    // An issue of 200 MiB without a length.
+    QJsonObject big = service.issueRoutes("big", "%PDF", 1);
+    big["/api/v1/delivery/issues/big.pdf"] = QJsonObject{{"zeros", 200 << 20}, {"length", false}};
+    // A service route, or a stand-in for the tool (a shell script); the line.
+    const std::vector<std::tuple<QJsonObject, QByteArray, QString>> cases{
+        {{{latestPath, QJsonObject{{"stall", true}}}}, {}, toolTimeoutMessage},
+        {big, {}, "Issue big is larger than 50 MiB; nothing was kept"},
+        {{},
+         "yes '" + three.toUtf8() + "' | tr -d '\\n' | head -c 100000000; exit 1",
+         three.repeated(128) + accent + flag},
+        {{},
+         "printf '{\"issue\":\"caf\\351\"}'",
+         "quillo-print wrote output that is not UTF-8 text"},
+    };
+    for (const auto& [routes, script, message] : cases) {
+        SCOPED_TRACE(message.toStdString());
+        QTemporaryDir standIn;
+        if (!script.isEmpty()) {
+            QDir(standIn.path()).mkpath("libexec/quillo");
+            testing::writeProgram(standIn.filePath("libexec/quillo/quillo-print"),
+                                  "#!/bin/sh\n" + script + "\n");
+        }
+        service.script({{"token", token}, {"routes", routes}});
+        AppDelegate delegate(AppDelegate::Setup{
+            (script.isEmpty() ? testing::buildRoot() : standIn.path()).toStdString(), {}, {}, 5s});
+        delegate.keyring().setDeliveryKey(token);
+        delegate.runAgent(false);
+        if (routes[latestPath].toObject().contains("stall")) {
+            waitUntil([&] { return reached(Step::check); });
+            EXPECT_TRUE(delegate.running());
+        }
+        waitUntil([&] { return !delegate.running(); });
+        EXPECT_EQ(delegate.status(), "Check failed: " + message);
+        service.release();
+    }
+}
+
+} // namespace
+} // namespace quillo

@@ -1,0 +1,131 @@
+// What a launch does: its plan from the arguments and the stored state, one
+// agent per user, and the tray menu it shows.
+#include "QuilloBar/app/Launch.h"
+
+#include "QuilloBar/app/StatusMenu.h"
+#include "QuilloBar/desktop/SingleInstance.h"
+#include "tests/support/QuilloBarProcess.h"
+
+#include <QFileInfo>
+#include <QImage>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace quillo {
+namespace {
+
+// Columns: arguments, welcome shown, stored build, running build, tray;
+// then what the launch does: record the welcome, show the settings,
+// unlock silently, snapshot path.
+TEST(Launch, PlanFollowsArgumentsStoredStateAndTray) {
+    using Plan = std::tuple<bool, bool, bool, std::optional<QString>>;
+    const QString build = QStringLiteral("f00d");
+    const QString preview = QStringLiteral("--preview-settings");
+    const QString snapshot = QStringLiteral("--snapshot");
+    const std::vector<std::pair<std::pair<QStringList, LaunchState>, Plan>> cases{
+        {{{}, {false, std::nullopt, build, true}}, {true, true, false, {}}},
+        {{{}, {true, QStringLiteral("beef"), build, true}}, {true, true, false, {}}},
+        {{{}, {true, build, build, true}}, {false, false, true, {}}},
+        {{{"--show-settings"}, {true, build, build, true}}, {true, true, true, {}}},
+        {{{}, {true, build, build, false}}, {false, true, true, {}}},
+        {{{}, {true, QString(), QString(), true}}, {true, true, false, {}}},
+        {{{preview, snapshot, "a.png", snapshot, "b"}, {}}, {false, true, false, "a.png"}},
+        {{{preview, "--show-settings", snapshot}, {}}, {false, true, false, {}}},
+    };
+    for (const auto& [input, expected] : cases) {
+        SCOPED_TRACE(input.first.join(u' ').toStdString());
+        const LaunchPlan plan = planLaunch(LaunchArguments::parse(input.first), input.second);
+        EXPECT_EQ(
+            Plan(plan.recordWelcome, plan.showSettings, plan.unlockSilently, plan.snapshotPath),
+            expected);
+    }
+}
+
+// Through the built executable: a later launch reopens the running agent and
+// leaves; a socket left by a killed agent is taken over; preview mode stays
+// out of it, even without any D-Bus session.
+TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
+    const QString folder = SingleInstance::defaultDirectory();
+    QProcess first;
+    first.start(testing::buildRoot() + QStringLiteral("/bin/quillo-bar"), {});
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return QFileInfo::exists(folder + "/quillo-bar.socket"); }, 20000));
+    EXPECT_EQ(QFileInfo(folder).permissions() & 0x77, 0); // nothing for group or others
+    first.kill();
+    first.waitForFinished();
+
+    SingleInstance instance(folder);
+    ASSERT_EQ(instance.claim(false), SingleInstance::Role::primary);
+    ASSERT_TRUE(instance.serve());
+    QList<std::pair<bool, QByteArray>> reopened;
+    QObject::connect(&instance, &SingleInstance::reopenRequested,
+                     [&](bool showSettings, const QByteArray& token) {
+                         reopened.append({showSettings, token});
+                     });
+    // The launch's activation token rides along: Wayland's before X11's, and
+    // one that is not a token (a space in it) is not passed on.
+    const QByteArray longest(512, 'T');
+    const std::vector<std::tuple<QStringList, QByteArray, QByteArray, QByteArray>> launches{
+        {{"--show-settings"}, {}, {}, {}}, {{}, "wayland/1", "x11_TIME7", "wayland/1"},
+        {{}, {}, longest, longest},        {{}, {}, longest + 'T', {}},
+        {{}, "two words", {}, {}},
+    };
+    for (const auto& [arguments, wayland, x11, passed] : launches) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_ACTIVATION_TOKEN", QString::fromLatin1(wayland));
+        environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(x11));
+        const auto later = testing::runQuilloBar(arguments, {}, environment);
+        EXPECT_EQ(later.exitStatus, 0) << later.standardError.data();
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return reopened.size() == 5; }, 10000));
+    EXPECT_EQ(reopened,
+              (QList<std::pair<bool, QByteArray>>{
+                  {true, {}}, {false, "wayland/1"}, {false, longest}, {false, {}}, {false, {}}}));
+
+    QTemporaryDir pictures;
+    const QString picture = pictures.filePath(QStringLiteral("settings.png"));
+    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
+    noBus.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    for (const auto& [path, status] : {std::pair{picture, 0}, {"/nonexistent/a.png", 1}}) {
+        const auto outcome = testing::runQuilloBar(
+            {QStringLiteral("--preview-settings"), QStringLiteral("--snapshot"), path}, {}, noBus);
+        EXPECT_EQ(outcome.exitStatus, status) << outcome.standardError.data();
+    }
+    EXPECT_EQ(QImage(picture).width(), 480);
+    QTest::qWait(200);
+    EXPECT_EQ(reopened.size(), 5);
+}
+
+// The status line is cut after 90 user-perceived characters and stays one
+// literal line; reading needs a cached issue, syncing an unlocked key and no
+// run in flight.
+TEST(StatusMenu, ItemsAndTheirStatesFollowTheState) {
+    const QString accent = QStringLiteral("e\u0301");
+    const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
+    const QString a89 = QString(89, u'a');
+    // The state (status, busy, key unlocked, cached issue), the title, and
+    // whether reading and syncing are on.
+    const std::vector<std::tuple<MenuState, QString, bool, bool>> cases{
+        {{a89 + u'a', false, false, false}, a89 + u'a', false, false},
+        {{a89 + "aa", true, true, true}, a89 + u'a', true, false},
+        {{accent.repeated(91), false, true, false}, accent.repeated(90), false, true},
+        {{a89 + flag + flag, false, false, true}, a89 + flag, true, false},
+        {{"A & B\tC\r\nD", false, true, true}, "A && B C  D", true, true},
+    };
+    // The items around them are the tray shell's to read end to end.
+    StatusMenu menu;
+    for (const auto& [state, title, read, sync] : cases) {
+        SCOPED_TRACE(state.status.toStdString());
+        menu.show(state);
+        const QList<QAction*> items = menu.menu()->actions();
+        EXPECT_EQ(std::tuple(items[0]->text(), items[0]->isEnabled(), items[2]->isEnabled(),
+                             items[3]->isEnabled()),
+                  std::tuple(title, false, read, sync));
+    }
+}
+
+} // namespace
+} // namespace quillo

@@ -1,0 +1,204 @@
+// How the settings window looks: light or dark as the desktop's settings
+// portal says, live; focus rings that stand out; the status's lines; a window
+// as tall as its form.
+#include "QuilloBar/desktop/Appearance.h"
+
+#include "QuilloBar/settings/SettingsModel.h"
+#include "QuilloBar/settings/SettingsView.h"
+#include "QuilloBar/settings/SettingsWindow.h"
+#include "QuilloBar/widgets/Controls.h"
+#include "tests/QuilloBar/settings/NamedControls.h"
+#include "tests/support/QuilloBarProcess.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QMap>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace quillo {
+namespace {
+
+using enum DeliveryDestination;
+
+// WCAG 2.1's ratio, computed here on its own so that the view's is checked.
+double ratio(QRgb one, QRgb other) {
+    const auto luminance = [](QRgb pixel) {
+        double sum = 0;
+        for (const auto& [value, weight] :
+             {std::pair{qRed(pixel), 0.2126}, {qGreen(pixel), 0.7152}, {qBlue(pixel), 0.0722}}) {
+            const double channel = value / 255.0;
+            sum += weight * (channel <= 0.04045 ? channel / 12.92
+                                                : std::pow((channel + 0.055) / 1.055, 2.4));
+        }
+        return sum;
+    };
+    const double a = luminance(one);
+    const double b = luminance(other);
+    return (std::max(a, b) + 0.05) / (std::min(a, b) + 0.05);
+}
+
+// The ring is what focus changes in a snapshot of the control: its commonest
+// new colour, against every colour it covers and every colour beside it.
+double ringContrast(QWidget& control) {
+    control.clearFocus();
+    const QImage plain = control.grab().toImage();
+    control.setFocus();
+    const QImage ringed = control.grab().toImage();
+    QMap<QRgb, int> counts;
+    for (int y = 0; y < plain.height(); ++y) {
+        for (int x = 0; x < plain.width(); ++x) {
+            if (plain.pixel(x, y) != ringed.pixel(x, y)) {
+                ++counts[ringed.pixel(x, y)];
+            }
+        }
+    }
+    if (counts.isEmpty()) {
+        return 0;
+    }
+    const QRgb ring =
+        std::max_element(counts.keyValueBegin(), counts.keyValueEnd(), [](auto a, auto b) {
+            return a.second < b.second;
+        })->first;
+    double lowest = 21;
+    int measured = 0;
+    const QRect inside = plain.rect();
+    for (int y = 0; y < plain.height(); ++y) {
+        for (int x = 0; x < plain.width(); ++x) {
+            if (ringed.pixel(x, y) != ring || plain.pixel(x, y) == ring) {
+                continue;
+            }
+            ++measured;
+            lowest = std::min(lowest, ratio(ring, plain.pixel(x, y)));
+            for (const QPoint step : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
+                const QPoint next = QPoint(x, y) + step;
+                if (inside.contains(next) && plain.pixel(next) == ringed.pixel(next)) {
+                    lowest = std::min(lowest, ratio(ring, ringed.pixel(next)));
+                }
+            }
+        }
+    }
+    std::printf("ring #%06x over %d pixels: ", ring & 0xffffff, measured);
+    return measured > 0 ? lowest : 0;
+}
+
+// Every control the form draws itself, light and dark: the ring stands out
+// by 3:1 from the card, the track, the footer and Save's own fill.
+TEST(Appearance, FocusRingsStandOutByThreeToOneLightAndDark) {
+    const QPalette light = QApplication::palette();
+    for (const QPalette& palette : {light, DesktopAppearance::darkPalette()}) {
+        QApplication::setPalette(palette);
+        SettingsModel model;
+        model.setDestination(both);
+        SettingsWindow window{model};
+        window.present();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        // As after a Tab: styles draw some focus frames for the keyboard only.
+        window.setAttribute(Qt::WA_KeyboardFocusChange);
+        for (const char* name :
+             {"Printer", "E-ink", "Open at login", "Advanced", "How to connect TRMNL \u2197",
+              "Save", "Preview image", "Webhook", "Display"}) {
+            auto* control = qobject_cast<QWidget*>(
+                testing::namedControls(window, QString::fromUtf8(name)).value(0)->object());
+            const double contrast = ringContrast(*control);
+            EXPECT_GE(contrast, 3.0) << name << (&palette == &light ? " light" : " dark");
+            std::printf("%s, %s: %.2f:1\n", name, palette == light ? "light" : "dark", contrast);
+        }
+    }
+    QApplication::setPalette(light);
+}
+
+// The status keeps the message's own line breaks, two lines at most; the
+// second takes the rest, cut. The whole message stays its accessible name.
+TEST(Appearance, StatusKeepsItsLineBreaksOnTwoLines) {
+    StatusText status(nullptr);
+    status.resize(300, 40);
+    const QString longLine = QStringLiteral("word ").repeated(40).trimmed();
+    const std::vector<std::pair<QString, QStringList>> cases{
+        {"one\r\ntwo", {"one", "two"}},
+        {"one\ntwo\nthree", {"one", "two three"}},
+        {"\nsecond", {"", "second"}},
+        {"only\n", {"only"}},
+    };
+    for (const auto& [text, lines] : cases) {
+        status.setText(text);
+        EXPECT_EQ(status.visibleLines(), lines) << text.toStdString();
+    }
+    status.setText(longLine + "\nnext");
+    const QStringList wrapped = status.visibleLines();
+    ASSERT_EQ(wrapped.size(), 2);
+    EXPECT_TRUE(longLine.startsWith(wrapped[0]));
+    EXPECT_TRUE(wrapped[1].endsWith(u'\u2026'));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&status)->text(QAccessible::Name),
+              longLine + "\nnext");
+}
+
+// The window is as tall as its form, whichever rows show: no scroll bar
+// (the test screen is 800 pixels tall; the first run needs about 650).
+TEST(Appearance, WindowFitsItsFormWithoutScrolling) {
+    SettingsModel model;
+    SettingsWindow window{model};
+    window.present();
+    auto* scroll = window.findChild<QScrollArea*>();
+    const auto fits = [&] {
+        QApplication::processEvents();
+        return !scroll->verticalScrollBar()->isVisible() &&
+               scroll->widget()->height() <= scroll->viewport()->height();
+    };
+    EXPECT_TRUE(QTest::qWaitFor(fits, 2000)) << "first run";
+    const int firstHeight = window.height();
+    qobject_cast<QAbstractButton*>(
+        testing::namedControls(window, QStringLiteral("Advanced")).value(0)->object())
+        ->click();
+    EXPECT_TRUE(QTest::qWaitFor(fits, 2000)) << "advanced";
+    EXPECT_GT(window.height(), firstHeight);
+}
+
+// The portal's preference at start, then its changes, live; no portal
+// leaves the palette alone. The preview snapshot follows it too.
+TEST(Appearance, WindowFollowsTheDesktopsDarkPreference) {
+    const QPalette light = QApplication::palette();
+    const auto dark = [] { return isDark(QApplication::palette()); };
+    DesktopAppearance alone;
+    alone.follow();
+    EXPECT_FALSE(dark()) << "no portal";
+
+    testing::TrayShell portal(QProcessEnvironment::systemEnvironment(),
+                              QStringLiteral("appearance_portal.py"), {"1"});
+    ASSERT_EQ(portal.ask(), "ready");
+    SettingsModel model;
+    SettingsWindow window{model};
+    window.present();
+    DesktopAppearance appearance;
+    appearance.follow();
+    EXPECT_TRUE(dark());
+    EXPECT_TRUE(isDark(window.palette()));
+    for (const auto& [scheme, darkAfter] : {std::pair{"0", false}, {"1", true}, {"2", false}}) {
+        EXPECT_EQ(portal.ask(QByteArray("set ") + scheme + '\n'), "set");
+        EXPECT_TRUE(QTest::qWaitFor([&, expected = darkAfter] {
+            return isDark(window.palette()) == expected;
+        })) << scheme;
+    }
+
+    // The snapshot's corner is the window's own colour.
+    const QTemporaryDir folder;
+    for (const auto& [scheme, darkShot] : {std::pair{"1", true}, {"0", false}}) {
+        EXPECT_EQ(portal.ask(QByteArray("set ") + scheme + '\n'), "set");
+        const QString shot = folder.filePath(QStringLiteral("%1.png").arg(scheme));
+        auto environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        ASSERT_EQ(testing::runQuilloBar({"--preview-settings", "--snapshot", shot}, {}, environment)
+                      .exitStatus,
+                  0);
+        EXPECT_EQ(QColor(QImage(shot).pixel(2, 2)).lightness() < 128, darkShot) << scheme;
+    }
+    QApplication::setPalette(light);
+}
+
+} // namespace
+} // namespace quillo
