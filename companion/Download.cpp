@@ -136,7 +136,7 @@ Outcome download(int maxPages) {
     }
 
     const std::filesystem::path feed =
-        feedDirectory(homeDirectory(), service.address, service.token);
+        feedDirectory(homeDirectory(), service.address, service.deliveryKey);
     if (auto error = makePrivateDirectory(feed)) {
         return failed(*error);
     }

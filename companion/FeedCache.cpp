@@ -4,8 +4,8 @@
 #include "kit/FeedKey.h"
 
 #include <algorithm>
+#include <array>
 #include <fcntl.h>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <vector>
@@ -30,31 +30,14 @@ bool newerFirst(const CachedIssue& a, const CachedIssue& b) {
     return a.id > b.id;
 }
 
-// The issue a file belongs to: the longest known id that, followed by ".",
-// starts its name (issue-12.pdf, issue-12.display.png).
-const CachedIssue* ownerOf(const std::string& name, const std::vector<CachedIssue>& issues) {
-    const CachedIssue* owner = nullptr;
-    for (const CachedIssue& issue : issues) {
-        if (name.size() > issue.id.size() && name.starts_with(issue.id) &&
-            name[issue.id.size()] == '.' &&
-            (owner == nullptr || issue.id.size() > owner->id.size())) {
-            owner = &issue;
-        }
-    }
-    return owner;
-}
+// The files of an issue: its PDF, and the agent's frame and preview beside it.
+constexpr std::array<std::string_view, 3> issueFileEndings{".pdf", ".display.png", ".preview.png"};
 
 FileError removeOlderIssues(const std::filesystem::path& feed, const std::string& latest) {
     std::error_code error;
     std::vector<CachedIssue> issues;
-    std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(feed, error)) {
         const std::string name = entry.path().filename().string();
-        // Dot files are the tool's own: temporary files and the lock.
-        if (name.starts_with(".") || name == pointerName) {
-            continue;
-        }
-        names.push_back(name);
         struct stat status {};
         const std::string id = name.ends_with(".pdf") ? name.substr(0, name.size() - 4) : "";
         if (isIssueId(id) && ::lstat(entry.path().c_str(), &status) == 0 &&
@@ -66,36 +49,26 @@ FileError removeOlderIssues(const std::filesystem::path& feed, const std::string
         return "Could not list the issue cache: " + error.message();
     }
     std::sort(issues.begin(), issues.end(), newerFirst);
-    std::vector<CachedIssue> kept;
-    const auto current = std::find_if(issues.begin(), issues.end(),
-                                      [&](const CachedIssue& issue) { return issue.id == latest; });
-    if (current != issues.end()) {
-        kept.push_back(*current);
+    // The latest first, then the newest others.
+    std::stable_partition(issues.begin(), issues.end(),
+                          [&](const CachedIssue& issue) { return issue.id == latest; });
+    if (issues.size() <= keptIssues) {
+        return std::nullopt;
     }
-    for (const CachedIssue& issue : issues) {
-        if (static_cast<int>(kept.size()) < keptIssues && issue.id != latest) {
-            kept.push_back(issue);
+    // Only names the tool and the agent made: anything else in the folder stays.
+    for (auto older = issues.begin() + keptIssues; older != issues.end(); ++older) {
+        for (const std::string_view ending : issueFileEndings) {
+            std::filesystem::remove(feed / (older->id + std::string(ending)), error);
         }
     }
-    bool removed = false;
-    for (const std::string& name : names) {
-        const CachedIssue* owner = ownerOf(name, issues);
-        const bool keep =
-            owner != nullptr &&
-            std::any_of(kept.begin(), kept.end(), [&](const auto& k) { return k.id == owner->id; });
-        if (!keep) {
-            std::filesystem::remove(feed / name, error);
-            removed = true;
-        }
-    }
-    return removed ? syncDirectory(feed) : std::nullopt;
+    return syncDirectory(feed);
 }
 
 } // namespace
 
 std::filesystem::path feedDirectory(const std::filesystem::path& home, std::string_view address,
-                                    std::string_view token) {
-    return home / ".config/quillo/feeds" / feedKey(address, token);
+                                    std::string_view deliveryKey) {
+    return home / ".config/quillo/feeds" / feedKey(address, deliveryKey);
 }
 
 void removeLeftovers(const std::filesystem::path& feed) {

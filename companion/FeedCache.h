@@ -21,10 +21,10 @@ struct LatestPointer {
 };
 
 // Issue files of this many issues are kept, the latest among them.
-inline constexpr int keptIssues = 3;
+inline constexpr std::size_t keptIssues = 3;
 
 std::filesystem::path feedDirectory(const std::filesystem::path& home, std::string_view address,
-                                    std::string_view token);
+                                    std::string_view deliveryKey);
 
 inline std::filesystem::path issuePdf(const std::filesystem::path& feed, const std::string& issue) {
     return feed / (issue + ".pdf");

@@ -27,9 +27,10 @@ enum class PrintJobStep : int {
     sendDocument,
     // Lets `job` print (printer, job).
     release,
-    // Sets `jobState` of `job`, 0 when CUPS has no job of that id and title.
+    // Sets `jobState` of `job`, 0 unless CUPS has a job of that id, title
+    // and user.
     ask,
-    // Cancels every held job of this user titled `title` (printer, title).
+    // Cancels every held job of this user titled `title`, on any queue.
     cancelHeld,
 };
 
@@ -43,6 +44,9 @@ struct PrintJobCall {
     // IPP's job-state: 3 pending, 4 held, 5 processing, 6 stopped, 7
     // canceled, 8 aborted, 9 completed.
     int jobState = 0;
+    // 1 when the step failed without touching the job: no scheduler to ask,
+    // or one that knows no job of that id.
+    int untouched = 0;
     char message[512] = {};
 };
 // 1 done; 0 with the reader's message in `message`.

@@ -170,9 +170,11 @@ std::optional<std::string> PrintQueue::send(int job, const std::filesystem::path
     return run(call);
 }
 
-std::optional<std::string> PrintQueue::release(int job) {
+std::optional<std::string> PrintQueue::release(int job, bool& untouched) {
     PrintJobCall call{.step = PrintJobStep::release, .job = job};
-    return run(call);
+    auto failure = run(call);
+    untouched = call.untouched != 0;
+    return failure;
 }
 
 std::optional<std::string> PrintQueue::ask(int job, JobState& state) {

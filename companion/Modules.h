@@ -41,7 +41,9 @@ public:
     // The new job's id in `job`.
     std::optional<std::string> createHeld(int lastPage, int& job);
     std::optional<std::string> send(int job, const std::filesystem::path& pdf);
-    std::optional<std::string> release(int job);
+    // `untouched` when it failed without releasing the job: no scheduler,
+    // or one that knows no such job.
+    std::optional<std::string> release(int job, bool& untouched);
     std::optional<std::string> ask(int job, JobState& state);
     // Cancels the held jobs of this title: nothing that was never released prints.
     std::optional<std::string> cancelHeld();

@@ -16,19 +16,25 @@ constexpr std::chrono::seconds serviceTimeLimit{120};
 
 using State = PrintRecord::State;
 
-std::string lost(const std::string& issue) {
-    return "CUPS no longer has the print job of issue " + issue +
-           " (cancelled or lost); it is not sent again";
+// The lines name neither the issue nor the queue: the agent reads words such
+// as "disabled" anywhere in them, and a name may hold one.
+const std::string sent = "Sent to the print queue";
+const std::string lost =
+    "CUPS no longer has the print job of this issue (cancelled or lost); it is not sent again";
+
+std::string title(const std::string& issue) {
+    return "Quillo " + issue;
 }
 
 // The cached issue's page count once it is the one the agent checked and
 // still a valid issue; else the reader's message.
 std::variant<int, std::string>
 cachedIssue(const ServiceAccess& service, const PrintRequest& request, std::filesystem::path& pdf) {
-    pdf = issuePdf(feedDirectory(homeDirectory(), service.address, service.token), request.issue);
+    pdf = issuePdf(feedDirectory(homeDirectory(), service.address, service.deliveryKey),
+                   request.issue);
     if (Sha256::fileHex(pdf) != request.sha256) {
-        return "Issue " + request.issue +
-               " is not in the cache as checked; the next check downloads it again";
+        return std::string("The issue is not in the cache as checked; the next check downloads it "
+                           "again");
     }
     const auto checked = checkIssue(pdf);
     if (const auto* message = std::get_if<std::string>(&checked)) {
@@ -36,14 +42,52 @@ cachedIssue(const ServiceAccess& service, const PrintRequest& request, std::file
     }
     const auto& check = std::get<IssueCheck::Result>(checked);
     if (check.problem) {
-        return "Issue " + request.issue + " in the cache is not a valid issue";
+        return std::string("The issue in the cache is not a valid issue");
     }
     return check.pages;
 }
 
-// An earlier run recorded a job and did not see it through: CUPS says where
-// it stands. Nothing when the issue is to be printed anew (a job that never
-// held the whole document); the outcome otherwise.
+// Jobs that runs for other issues left unfinished. The reader is promised the
+// newest issue: a copy of an older one that never printed is cancelled, not
+// printed late behind it; one CUPS took counts as printed. No job of ours
+// stays held.
+std::optional<std::string> settleOtherIssues(Records& records, const std::string& printer,
+                                             const std::string& serviceKey,
+                                             const std::string& current) {
+    const auto unsettled = records.unsettledJobs(serviceKey);
+    if (!unsettled) {
+        return "Could not read the record of printed issues; nothing was printed";
+    }
+    for (const auto& [issue, record] : *unsettled) {
+        if (issue == current) {
+            continue;
+        }
+        PrintQueue queue(printer, title(issue));
+        JobState job = JobState::gone;
+        if (record.state != State::creating) {
+            if (auto error = queue.ask(record.job, job)) {
+                return error;
+            }
+        }
+        if (record.state == State::creating || job == JobState::held) {
+            if (auto error = queue.cancelHeld()) {
+                return error;
+            }
+        }
+        const State settled = job == JobState::taken ? State::printed
+                              : job == JobState::gone && record.state == State::releasing
+                                  ? State::lost
+                                  : State::withdrawn;
+        if (auto error = records.setPrintRecord(serviceKey, issue, {settled, record.job})) {
+            return error;
+        }
+    }
+    return std::nullopt;
+}
+
+// An earlier run recorded a job of this issue and did not see it through:
+// CUPS says where it stands. Nothing when the issue is to be printed anew (a
+// job that was never released); the outcome otherwise.
 std::optional<Outcome> finishRecordedJob(Records& records, PrintQueue& queue,
                                          const std::string& serviceKey, const PrintRequest& request,
                                          const PrintRecord& record) {
@@ -51,38 +95,45 @@ std::optional<Outcome> finishRecordedJob(Records& records, PrintQueue& queue,
     if (auto error = queue.ask(record.job, job)) {
         return failed(*error);
     }
-    const bool whole = record.state == State::sent;
-    if (job == JobState::gone && !whole) {
+    const bool released = record.state == State::releasing;
+    if (job == JobState::gone && !released) {
         return std::nullopt;
     }
     if (job == JobState::gone) {
+        // Its release was asked for: CUPS may have printed it before it forgot it.
         if (auto error =
                 records.setPrintRecord(serviceKey, request.issue, {State::lost, record.job})) {
             return failed(*error);
         }
-        return failed(lost(request.issue));
+        return failed(lost);
     }
-    if (job == JobState::held && !whole) {
+    if (job == JobState::held && !released) {
         // Its document may be cut short: it is cancelled below, and printed anew.
         return std::nullopt;
     }
+    bool untouched = false;
     if (job == JobState::held) {
-        if (auto error = queue.release(record.job)) {
+        if (auto error = queue.release(record.job, untouched)) {
+            // Gone since CUPS said it was held: it never printed.
+            if (untouched) {
+                records.setPrintRecord(serviceKey, request.issue, {State::held, record.job});
+            }
             return failed(*error);
         }
     }
     if (auto error = records.setPrintRecord(serviceKey, request.issue, {State::printed})) {
         return failed(*error);
     }
-    return done("Sent " + request.issue + " to " + request.printer);
+    return done(sent);
 }
 
 } // namespace
 
-// The record comes first, so a printed issue costs no request. Then the job is
-// created held, recorded, given its document, recorded again and released:
-// whatever stops the tool or the scheduler, the record names the job, and a
-// later run asks CUPS about it instead of printing blindly.
+// The record comes first, so a printed issue costs no request. Then jobs left
+// from other issues are settled, and this issue's job is created held,
+// recorded, given its document, recorded as released and released: whatever
+// stops the tool or the scheduler, the record names the job and how far it
+// went, and a later run asks CUPS about it instead of printing blindly.
 Outcome print(const PrintRequest& request) {
     auto access = serviceAccessFromEnvironment();
     if (auto* message = std::get_if<std::string>(&access)) {
@@ -94,7 +145,7 @@ Outcome print(const PrintRequest& request) {
         return failed(*records.error());
     }
     // Earlier versions kept the record under the feed key, which holds the delivery key.
-    if (auto error = records.movePrintedForward(feedKey(service.address, service.token),
+    if (auto error = records.movePrintedForward(feedKey(service.address, service.deliveryKey),
                                                 service.recordKey)) {
         return failed(*error + "; nothing was printed");
     }
@@ -104,14 +155,18 @@ Outcome print(const PrintRequest& request) {
     }
     switch (recorded->state) {
     case State::printed:
-        return done("Already printed " + request.issue);
+        return done("Already printed");
     case State::lost:
-        return failed(lost(request.issue));
+        return failed(lost);
     default:
         break;
     }
-    PrintQueue queue(request.printer, "Quillo " + request.issue);
-    if (recorded->state == State::held || recorded->state == State::sent) {
+    if (auto error =
+            settleOtherIssues(records, request.printer, service.recordKey, request.issue)) {
+        return failed(*error);
+    }
+    PrintQueue queue(request.printer, title(request.issue));
+    if (recorded->state == State::held || recorded->state == State::releasing) {
         if (auto outcome =
                 finishRecordedJob(records, queue, service.recordKey, request, *recorded)) {
             return *outcome;
@@ -162,17 +217,21 @@ Outcome print(const PrintRequest& request) {
     if (auto error = queue.send(job, pdf)) {
         return failed(*error);
     }
-    if (auto error = record(State::sent, job)) {
+    if (auto error = record(State::releasing, job)) {
         return failed(*error);
     }
-    if (auto error = queue.release(job)) {
+    bool untouched = false;
+    if (auto error = queue.release(job, untouched)) {
+        // Never released (CUPS gone, or restarted without it): made again next time.
+        if (untouched && !record(State::held, job)) {
+            return failed(*error + "; the next check prints the issue");
+        }
         return failed(*error);
     }
-    if (auto error = record(State::printed, job)) {
-        return done("Sent " + request.issue + " to " + request.printer +
-                    "; it was not recorded: " + *error);
+    if (record(State::printed, job)) {
+        return done(sent + "; it could not be recorded");
     }
-    return done("Sent " + request.issue + " to " + request.printer);
+    return done(sent);
 }
 
 } // namespace quillo::companion

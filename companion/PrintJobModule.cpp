@@ -57,10 +57,12 @@ public:
 
     [[nodiscard]] bool connected() const { return connection_ != nullptr; }
 
-    // A request about the queue, with the user's name and `job` when given.
-    [[nodiscard]] ipp_t* request(ipp_op_t operation, int job = 0) const {
+    // A request about the queue (or every queue), with the user's name and
+    // `job` when given.
+    [[nodiscard]] ipp_t* request(ipp_op_t operation, int job = 0, bool everyQueue = false) const {
         ipp_t* request = ippNewRequest(operation);
-        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri_);
+        ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                     everyQueue ? "ipp://localhost/" : uri_);
         if (job > 0) {
             ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
         }
@@ -86,7 +88,8 @@ public:
         }
         if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND &&
             operation == IPP_OP_GET_PRINTER_ATTRIBUTES) {
-            failure = std::string("CUPS has no print queue named ") + printer_;
+            // The queue's name stays out: it may hold a word the agent reads.
+            failure = "CUPS has no print queue of the name set in Settings";
             return nullptr;
         }
         if (cupsLastError() > IPP_STATUS_OK_CONFLICTING) {
@@ -155,8 +158,8 @@ std::string sendDocument(Scheduler& cups, const PrintJobCall& call) {
 
 std::string ask(Scheduler& cups, PrintJobCall& call) {
     ipp_t* request = cups.request(IPP_OP_GET_JOB_ATTRIBUTES, call.job);
-    const char* const wanted[] = {"job-state", "job-name"};
-    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 2, nullptr,
+    const char* const wanted[] = {"job-state", "job-name", "job-originating-user-name"};
+    ippAddStrings(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", 3, nullptr,
                   wanted);
     std::string failure;
     const Response response = cups.send(request, failure);
@@ -166,15 +169,18 @@ std::string ask(Scheduler& cups, PrintJobCall& call) {
         const bool answered = failure != schedulerHangs && failure != schedulerGone;
         return answered && cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND ? std::string() : failure;
     }
-    // After a scheduler lost its state, the id may name someone else's job.
-    if (text(response.get(), "job-name") == call.title) {
+    // After a scheduler lost its state, the id may name someone else's job,
+    // titled like ours or not.
+    if (text(response.get(), "job-name") == call.title &&
+        text(response.get(), "job-originating-user-name") == cupsUser()) {
         call.jobState = integer(response.get(), "job-state");
     }
     return {};
 }
 
 std::string cancelHeld(Scheduler& cups, const PrintJobCall& call) {
-    ipp_t* request = cups.request(IPP_OP_GET_JOBS);
+    // An earlier run may have used another queue.
+    ipp_t* request = cups.request(IPP_OP_GET_JOBS, 0, true);
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr,
                  "not-completed");
     ippAddBoolean(request, IPP_TAG_OPERATION, "my-jobs", 1);
@@ -214,6 +220,7 @@ std::string cancelHeld(Scheduler& cups, const PrintJobCall& call) {
 std::string run(PrintJobCall& call) {
     Scheduler cups(call.printer);
     if (!cups.connected()) {
+        call.untouched = 1;
         return "The print system (CUPS) is not running";
     }
     std::string failure;
@@ -227,6 +234,10 @@ std::string run(PrintJobCall& call) {
         return sendDocument(cups, call);
     case PrintJobStep::release:
         cups.send(cups.request(IPP_OP_RELEASE_JOB, call.job), failure);
+        // A scheduler that answered it knows no such job never released it.
+        call.untouched = static_cast<int>(!failure.empty() && failure != schedulerHangs &&
+                                          failure != schedulerGone &&
+                                          cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND);
         return failure;
     case PrintJobStep::ask:
         return ask(cups, call);

@@ -15,11 +15,12 @@ constexpr std::size_t recordLimit = std::size_t{1} << 20;
 constexpr std::size_t keptPrintedIssues = 500;
 
 using State = PrintRecord::State;
-constexpr std::array<std::pair<State, std::string_view>, 4> stateNames{
+constexpr std::array<std::pair<State, std::string_view>, 5> stateNames{
     {{State::creating, "creating"},
      {State::held, "held"},
-     {State::sent, "sent"},
-     {State::lost, "lost"}}};
+     {State::releasing, "sent"},
+     {State::lost, "lost"},
+     {State::withdrawn, "withdrawn"}}};
 
 // The record's entries; nothing when it exists but cannot be read.
 std::optional<std::vector<std::string>> lines(const std::filesystem::path& path) {
@@ -48,10 +49,14 @@ PrintRecord parse(const std::string& line) {
     std::istringstream fields(line);
     std::string issue;
     std::string name;
-    int job = 0;
+    std::string rest;
+    int job = -1;
     fields >> issue >> name >> job;
+    const bool whole = !fields.fail() && !(fields >> rest);
     for (const auto& [state, text] : stateNames) {
-        if (name == text) {
+        // Only a state without a job of its own may name none.
+        const bool jobless = state == State::creating || state == State::withdrawn;
+        if (name == text && whole && (job > 0 || (job == 0 && jobless))) {
             return {state, job};
         }
     }
@@ -136,6 +141,23 @@ std::optional<PrintRecord> Records::printRecord(const std::string& serviceKey,
         std::find_if(entries->rbegin(), entries->rend(),
                      [&](const std::string& line) { return issueOf(line) == issue; });
     return found == entries->rend() ? PrintRecord{} : parse(*found);
+}
+
+std::optional<std::vector<UnsettledJob>>
+Records::unsettledJobs(const std::string& serviceKey) const {
+    const auto entries = lines(directory_ / "printed" / serviceKey);
+    if (!entries) {
+        return std::nullopt;
+    }
+    std::vector<UnsettledJob> unsettled;
+    for (const std::string& line : *entries) {
+        const PrintRecord record = parse(line);
+        if (record.state == State::creating || record.state == State::held ||
+            record.state == State::releasing) {
+            unsettled.push_back({issueOf(line), record});
+        }
+    }
+    return unsettled;
 }
 
 FileError Records::setPrintRecord(const std::string& serviceKey, const std::string& issue,

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace quillo::companion {
 
@@ -24,17 +25,28 @@ struct PrintRecord {
         none,
         // About to ask CUPS for a held job, whose id is not known yet.
         creating,
-        // Job `job` was created held; its document may not be whole.
+        // Job `job` was created held and never released; its document may
+        // not be whole.
         held,
-        // Job `job` holds the whole document, perhaps still held.
-        sent,
+        // Job `job` holds the whole document and its release was asked for:
+        // it may have printed. Written "sent", as earlier versions did.
+        releasing,
         // CUPS took it to print.
         printed,
-        // CUPS lost or cancelled job `job` after it had taken the document.
+        // CUPS lost or cancelled job `job` after its release was asked for.
         lost,
+        // A newer issue was printed first: the held copy `job` was cancelled
+        // unprinted. Printed anew should the service name this issue again.
+        withdrawn,
     };
     State state = State::none;
     int job = 0;
+};
+
+// An issue whose job a run left unfinished, to be settled by a later one.
+struct UnsettledJob {
+    std::string issue;
+    PrintRecord record;
 };
 
 class Records {
@@ -57,6 +69,10 @@ public:
     // Nothing when the record cannot be read: then nothing may be printed.
     [[nodiscard]] std::optional<PrintRecord> printRecord(const std::string& serviceKey,
                                                          const std::string& issue) const;
+    // The issues of this service left creating, held or releasing; nothing
+    // when the record cannot be read.
+    [[nodiscard]] std::optional<std::vector<UnsettledJob>>
+    unsettledJobs(const std::string& serviceKey) const;
     FileError setPrintRecord(const std::string& serviceKey, const std::string& issue,
                              const PrintRecord& record);
 

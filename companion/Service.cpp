@@ -79,13 +79,13 @@ std::variant<ServiceAccess, std::string> serviceAccessFromEnvironment() {
     // libcurl gives an IPv6 host in its brackets already.
     access.origin = "https://" + parsed->host + ":" + std::to_string(parsed->port);
     access.recordKey = Sha256::hex(normalisedOrigin(*parsed));
-    const char* token = std::getenv("QUILLO_PRINT_TOKEN");
-    access.token = token != nullptr ? token : "";
-    if (access.token.empty()) {
+    const char* key = std::getenv("QUILLO_PRINT_TOKEN");
+    access.deliveryKey = key != nullptr ? key : "";
+    if (access.deliveryKey.empty()) {
         return std::string("No delivery key was given; add it in Quillo's settings");
     }
     // A line break in a header value would start a header of the key's making.
-    if (std::any_of(access.token.begin(), access.token.end(),
+    if (std::any_of(access.deliveryKey.begin(), access.deliveryKey.end(),
                     [](unsigned char c) { return c < 0x20 || c == 0x7f; })) {
         return keyRefused;
     }
@@ -93,7 +93,7 @@ std::variant<ServiceAccess, std::string> serviceAccessFromEnvironment() {
 }
 
 std::vector<std::string> serviceHeaders(const ServiceAccess& access) {
-    return {"Authorization: Bearer " + access.token, "Accept: application/json"};
+    return {"Authorization: Bearer " + access.deliveryKey, "Accept: application/json"};
 }
 
 std::string serviceRefusal(const Http& http, long status) {

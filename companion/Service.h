@@ -22,7 +22,7 @@ struct ServiceAccess {
     // scheme://host[:port], where every request goes.
     std::string origin;
     Address parsedOrigin;
-    std::string token;
+    std::string deliveryKey;
     // Names the service's records: the same for every key and every
     // spelling of its origin.
     std::string recordKey;

@@ -62,7 +62,7 @@ Outcome sync(const SyncRequest& request) {
         return failed(*error + "; nothing was uploaded");
     }
     if (records.uploaded(webhookKey, request.issue, frameDigest)) {
-        return done("already_synced " + request.issue);
+        return done("already_synced");
     }
 
     Http http("TRMNL", uploadTimeLimit);
@@ -103,9 +103,9 @@ Outcome sync(const SyncRequest& request) {
         return failed(http.answered(status));
     }
     if (auto error = records.markUploaded(webhookKey, request.issue, frameDigest)) {
-        return done("Uploaded " + request.issue + "; it was not recorded: " + *error);
+        return done("Uploaded the frame; it could not be recorded");
     }
-    return done("Uploaded " + request.issue);
+    return done("Uploaded the frame");
 }
 
 } // namespace quillo::companion

@@ -7,6 +7,7 @@
 #include "companion/Service.h"
 #include "companion/Sync.h"
 #include "companion/Version.h"
+#include "kit/NoCoreDumps.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -18,8 +19,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -175,13 +174,10 @@ int run(const std::vector<std::string>& arguments) {
     return usageError("unknown command " + command);
 }
 
-// Before any secret is read: a crash must not write the delivery key or the
-// webhook into a core file, and libcurl must not write TLS secrets into a
-// key log that the reader's session happened to name.
+// Before any secret is read: no core file, and libcurl must not write TLS
+// secrets into a key log that the reader's session happened to name.
 void keepSecretsInProcess() {
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    const rlimit noCore{0, 0};
-    ::setrlimit(RLIMIT_CORE, &noCore);
+    quillo::disableCoreDumps();
     ::unsetenv("SSLKEYLOGFILE");
 }
 

@@ -1,11 +1,16 @@
 #include "kit/IssueCheck.h"
 
+#include "kit/IssueFile.h"
 #include "kit/MuPdfCall.h"
 
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
 #include <memory>
 #include <mupdf/fitz.h>
 #include <mupdf/pdf.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace quillo::IssueCheck {
 namespace {
@@ -57,7 +62,28 @@ Result check(const std::filesystem::path& pdf) {
     fz_set_warning_callback(context, ignoreMessage, nullptr);
     fz_set_error_callback(context, ignoreMessage, nullptr);
 
-    const auto opened = attempt(context, [&] { return pdf_open_document(context, pdf.c_str()); });
+    // Opened without following a last link and without blocking, and read
+    // only as a regular file: a FIFO or a device put in the issue's place
+    // after its hash was checked would hang the check or feed it forever.
+    const int descriptor = ::open(pdf.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    struct stat status {};
+    std::FILE* openedFile = nullptr;
+    if (descriptor < 0 || ::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) ||
+        (openedFile = ::fdopen(descriptor, "rb")) == nullptr) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
+        return {0, Problem::unreadable, 0};
+    }
+    const kit::File file(openedFile);
+    const auto stream =
+        attempt(context, [&] { return fz_open_file_ptr_no_close(context, file.get()); });
+    if (!stream || *stream == nullptr) {
+        return {0, Problem::unreadable, 0};
+    }
+    const kit::Stream streamOwner(*stream, {context});
+    const auto opened =
+        attempt(context, [&] { return pdf_open_document_with_stream(context, streamOwner.get()); });
     if (!opened || *opened == nullptr) {
         return {0, Problem::unreadable, 0};
     }

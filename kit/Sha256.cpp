@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <openssl/evp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -60,8 +61,15 @@ std::string Hasher::finish() {
 }
 
 std::optional<std::string> fileHex(const std::filesystem::path& path) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO would block, a device such as /dev/zero never end, and a link
+    // may point anywhere: only a regular file is read.
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (descriptor < 0) {
+        return std::nullopt;
+    }
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
         return std::nullopt;
     }
     Hasher hasher;

@@ -14,8 +14,8 @@ namespace quillo::Sha256 {
 
 std::string hex(std::string_view bytes);
 
-// The digest of a file's whole content, read in pieces; nothing when the file
-// cannot be read.
+// The digest of a file's whole content, read in pieces; nothing when it
+// cannot be read or is no regular file (a link, a FIFO, a device).
 std::optional<std::string> fileHex(const std::filesystem::path& path);
 
 // For bytes that arrive in pieces, such as a download.

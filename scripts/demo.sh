@@ -5,22 +5,27 @@
 # XDG folders, its own D-Bus session and keyring holding a demo delivery key
 # and a webhook of the local service, this build already authorized,
 # destination printer and display). Everything is stopped, and the profile
-# removed, when the agent quits or on Ctrl-C.
+# removed, when the agent quits or on Ctrl-C; the printed issue and the frame
+# stay in the folder the demo names.
 #
-#   scripts/demo.sh          the agent's settings window on your desktop: choose
-#                            "Sync now…" in the menu in its header, then "Deliver"
+#   scripts/demo.sh          the agent's window "Quillo" on your desktop: choose
+#                            "Sync now…" in its menu, then "Deliver"
 #   scripts/demo.sh --auto   no window and no human: the agent starts and checks,
 #                            then one delivery runs; prints the result, exit 0 when
 #                            the issue was printed and the frame received
 #   --build-dir DIR          use that build tree as it is (installs and builds nothing)
+#   --output DIR             keep the printed issue and the frame in DIR (by
+#                            default a new folder /tmp/quillo-demo-delivery.*)
 set -euo pipefail
 auto=false
 build=""
+output=""
 while [ $# -gt 0 ]; do
     case "$1" in
     --auto) auto=true ;;
     --build-dir) build=$(realpath "${2:?--build-dir needs a folder}") && shift ;;
-    *) sed -n '10,15s/^# \{0,1\}//p' "$0" >&2 && exit 2 ;;
+    --output) output=$(realpath -m "${2:?--output needs a folder}") && shift ;;
+    *) sed -n '11,19s/^# \{0,1\}//p' "$0" >&2 && exit 2 ;;
     esac
     shift
 done
@@ -138,9 +143,13 @@ PY
 )
     same="not the issue"
     cmp -s "$demo/issue.pdf" "$demo/cups/printed.pdf" && same="the issue as published"
+    [ -n "$output" ] || output=$(mktemp -d /tmp/quillo-demo-delivery.XXXXXX)
+    mkdir -p "$output"
+    cp "$demo/cups/printed.pdf" "$demo/frame.png" "$output/"
     echo
-    echo "Printed:  $demo/cups/printed.pdf ($same)"
-    echo "Received: $demo/frame.png ($frame, the front page for a TRMNL X)"
+    echo "Printed:  $output/printed.pdf ($same)"
+    echo "Received: $output/frame.png ($frame, the front page for a TRMNL X)"
+    echo "Both stay when the demo ends; rm -r $output removes them."
 }
 
 if $auto; then
@@ -170,10 +179,11 @@ agent=$!
 pids+=("$agent")
 cat <<EOF
 
-Quillo runs on the demo profile. Its tray item cannot show on your desktop
-(the demo has a bus of its own), so its settings window "Quillo" carries the
-tray's menu in its header: choose "Sync now…" there, then "Deliver".
-Quit with "Quit Quillo" in that menu, or Ctrl-C here; the demo's files go then.
+Quillo runs on the demo profile, and its window "Quillo" is open. Its menu is
+under its newspaper icon where your panel shows it (a panel that takes
+old-style tray icons does), and otherwise behind the button in the window's
+header: choose "Sync now…" there, then "Deliver". Quit with "Quit Quillo" in
+that menu, or Ctrl-C here; the demo's profile and services go then.
 EOF
 announced=false
 while kill -0 "$agent" 2>/dev/null; do
@@ -183,3 +193,6 @@ while kill -0 "$agent" 2>/dev/null; do
     fi
     sleep 0.5
 done
+if $announced; then
+    echo "The printed issue and the frame stay in $output; rm -r $output removes them."
+fi

@@ -1,12 +1,11 @@
 #include "QuilloBar/launcher/Module.h"
 #include "QuilloBar/launcher/RenderMode.h"
+#include "kit/NoCoreDumps.h"
 #include "store/InstallTree.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <string_view>
-#include <sys/prctl.h>
-#include <sys/resource.h>
 
 namespace {
 
@@ -16,14 +15,15 @@ bool hasArgument(int argc, char** argv, std::string_view flag) {
     });
 }
 
-// Before any mode reads a key, a webhook or an issue: a crash leaves no core
-// file holding them, and no other process of the reader may trace this one.
-// The tool and the renderer inherit the zero core size.
-void disableCoreDumps() {
-    ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-    const rlimit none{0, 0};
-    ::setrlimit(RLIMIT_CORE, &none);
-}
+constexpr const char* usage =
+    "Usage: quillo-bar [--show-settings]\n"
+    "       quillo-bar --preview-settings [--snapshot PATH]\n"
+    "       quillo-bar --render-display-stdin < request.json\n"
+    "       quillo-bar --configure-stdin < request.json\n"
+    "\n"
+    "Without a mode, Quillo starts in the tray and delivers your newspaper; started\n"
+    "again, it brings up the settings window of the Quillo that runs. The two\n"
+    "modes on standard input are for scripts and installers. See man quillo-bar.\n";
 
 int runConfigureMode() {
     quillo::Module module(quillo::InstallTree::configureModule);
@@ -50,7 +50,8 @@ int runApplication(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
-    disableCoreDumps();
+    // Before any mode reads a key, a webhook or an issue.
+    quillo::disableCoreDumps();
     // Modules and the companion tool are found from the install root; without
     // it they would be looked up relative to wherever the program was started.
     if (quillo::InstallTree::root().empty()) {
@@ -63,6 +64,14 @@ int main(int argc, char** argv) {
     }
     if (hasArgument(argc, argv, "--configure-stdin")) {
         return runConfigureMode();
+    }
+    if (hasArgument(argc, argv, "--help")) {
+        std::fputs(usage, stdout);
+        return 0;
+    }
+    if (hasArgument(argc, argv, "--version")) {
+        std::puts("quillo-bar " QUILLO_VERSION);
+        return 0;
     }
     return runApplication(argc, argv);
 }

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <array>
 #include <csignal>
 #include <gtest/gtest.h>
 #include <thread>
@@ -132,6 +133,31 @@ TEST(Command, DeadlineKillsTheWholeProcessGroup) {
         EXPECT_TRUE(result.deadlinePassed);
         ASSERT_FALSE(result.output.trimmed().isEmpty());
         EXPECT_TRUE(processEnded(result.output.trimmed()));
+    }
+}
+
+// The agent's steps run on a pool of threads: a run, a preview render and a
+// keyring read may each start a child at once. A pipe that leaked into
+// another thread's child would hold its reader until that child ended.
+TEST(Command, ChildrenOfOtherThreadsHoldNoneOfAStepsPipes) {
+    std::array<CommandResult, 8> results;
+    {
+        std::vector<std::jthread> threads;
+        for (std::size_t index = 0; index < results.size(); ++index) {
+            threads.emplace_back([&results, index] {
+                // Even threads' children live five seconds; odd ones give up after four.
+                const bool lasting = index % 2 == 0;
+                results[index] = command(
+                    "/bin/sh", {"-c", lasting ? "exec sleep 5" : "echo b"}, std::nullopt,
+                    lasting ? std::nullopt : std::optional(std::chrono::steady_clock::now() + 4s),
+                    QByteArray("input"));
+            });
+        }
+    }
+    for (std::size_t index = 0; index < results.size(); ++index) {
+        EXPECT_EQ(std::pair(results[index].output, results[index].deadlinePassed),
+                  std::pair(QString(index % 2 == 0 ? "" : "b\n"), false))
+            << index;
     }
 }
 

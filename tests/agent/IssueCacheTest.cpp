@@ -34,6 +34,9 @@ TEST(IssueCache, FeedKeyHashesOriginAndKeyAndOnlyAnExistingPdfInTheFeedIsOffered
     const QString pdf = feed + QStringLiteral("/issue-12.pdf");
     testing::writeFile(pdf, "%PDF");
     testing::writeFile(sibling + QStringLiteral("/issue-12.pdf"), "%PDF");
+    // A file that exists below the feed: only a containment by folder refuses it.
+    QDir().mkpath(feed + QStringLiteral("/nested"));
+    testing::writeFile(feed + QStringLiteral("/nested/issue-12.pdf"), "%PDF");
     const auto pointer = [](const QString& path) {
         return R"({"issue":"12","pdf":")" + path.toUtf8() + "\"}";
     };
@@ -41,6 +44,7 @@ TEST(IssueCache, FeedKeyHashesOriginAndKeyAndOnlyAnExistingPdfInTheFeedIsOffered
         {pointer(pdf), pdf},
         {pointer(feed + QStringLiteral("/./nested/..//issue-12.pdf")), pdf},
         {pointer(sibling + QStringLiteral("/issue-12.pdf")), std::nullopt},
+        {pointer(feed + QStringLiteral("/nested/issue-12.pdf")), std::nullopt},
         {pointer(pdf) + QByteArray(qsizetype{64} * 1024, ' '), std::nullopt},
     };
     for (const auto& [json, value] : cases) {

@@ -125,11 +125,21 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFa
             (QJsonObject{{"issue", id}, {"pdf", cached}, {"sha256", sha256(pdf)}, {"pages", 2}}));
         testing::writeFile(feed + '/' + id + ".display.png", "frame");
         testing::writeFile(feed + "/.frame-Xy12z9", "half");
+        // Not a name the tool or the agent makes: the sweep leaves it.
+        testing::writeFile(feed + '/' + id + ".notes", "the reader's");
     }
+    // A cached copy is trusted only with its SHA-256: a damaged one is fetched again.
+    const QByteArray newest = readFile(feed + "/issue-4.pdf");
+    QByteArray flipped = newest;
+    flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 1);
+    testing::writeFile(feed + "/issue-4.pdf", flipped);
+    ASSERT_EQ(tool({"download", "--max-pages", "2"}).exitStatus, 0);
+    EXPECT_EQ(readFile(feed + "/issue-4.pdf"), newest);
 
-    const QStringList kept{"issue-2.display.png", "issue-2.pdf",         "issue-3.display.png",
-                           "issue-3.pdf",         "issue-4.display.png", "issue-4.pdf",
-                           "latest.json"};
+    const QStringList kept{"issue-1.notes", "issue-2.display.png", "issue-2.notes",
+                           "issue-2.pdf",   "issue-3.display.png", "issue-3.notes",
+                           "issue-3.pdf",   "issue-4.display.png", "issue-4.notes",
+                           "issue-4.pdf",   "latest.json"};
     EXPECT_EQ(QDir(feed).entryList(QDir::Files), kept);
     const QByteArray pointer = readFile(feed + "/latest.json");
 
@@ -171,9 +181,10 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     testing::PrivateCups cups;
     ASSERT_TRUE(cups.ready());
     environment += "\nCUPS_SERVER=" + cups.server();
-    const QByteArray threePages = issuePdf(3);
+    // The most pages an issue may have.
+    const QByteArray fourPages = issuePdf(4);
     const QByteArray onePage = issuePdf(1);
-    publish("issue-7", threePages, 3);
+    publish("issue-7", fourPages, 4);
     ASSERT_EQ(tool({"download", "--max-pages", "2"}).exitStatus, 0);
     publish("issue-8", onePage, 1);
     ASSERT_EQ(tool({"download", "--max-pages", "2"}).exitStatus, 0);
@@ -182,20 +193,28 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     QDir().mkpath(records);
     testing::writeFile(records + feedKey(service.origin(), token), "issue-6\n");
     const QString moved = sha256(onePage);
+    // Lines name no queue: this one's name holds a word the agent reads.
+    ASSERT_EQ(testing::runProgram("lpadmin",
+                                  {"-p", "disabled-color", "-E", "-v",
+                                   "file://" + cups.directory() + "/printed.pdf", "-P",
+                                   cups.directory() + "/quillo.ppd"},
+                                  {}, variables({}))
+                  .exitStatus,
+              0);
     const std::tuple<const char*, QString, QString, QString, QString, int, const char*> cases[] = {
-        {"", "issue-6", moved, cups.queue(), "", 0, "Already printed issue-6\n"},
-        {"", "issue-7", sha256(threePages), cups.queue(), "", 0, "Sent issue-7 to Quillo\n"},
+        {"", "issue-6", moved, cups.queue(), "", 0, "Already printed\n"},
+        {"", "issue-7", sha256(fourPages), cups.queue(), "", 0, "Sent to the print queue\n"},
         {"", "issue-7", moved, cups.queue(), "QUILLO_PRINT_TOKEN=new-key", 0, "Already printed"},
         {"", "issue-7", moved, cups.queue(), "QUILLO_URL=HTTPS://127.0.0.1:PORT//", 0, "Already"},
         {"", "issue-7", moved, cups.queue(), "QUILLO_URL=https://[::1]:PORT", 1,
          "not in the cache"},
         {R"({"state":"disabled"})", "issue-8", sha256(onePage), cups.queue(), "", 0, "disabled"},
         {R"({"state":"waiting"})", "issue-8", sha256(onePage), cups.queue(), "", 0, "No issue"},
-        {"", "issue-8", sha256(threePages), cups.queue(), "", 1, "not in the cache as checked"},
+        {"", "issue-8", sha256(fourPages), cups.queue(), "", 1, "not in the cache as checked"},
         {"", "../issue-8", sha256(onePage), cups.queue(), "", 2, "\nusage: quillo-print download"},
-        {"", "issue-8", sha256(onePage), "Nowhere", "", 1, "CUPS has no print queue named Nowhere"},
+        {"", "issue-8", sha256(onePage), "Nowhere", "", 1, "CUPS has no print queue of the name"},
         {"", "issue-8", sha256(onePage), cups.queue(), "CUPS_SERVER=/none", 1, "is not running"},
-        {"", "issue-8", sha256(onePage), cups.queue(), "", 0, "Sent issue-8 to Quillo\n"},
+        {"", "issue-8", sha256(onePage), "disabled-color", "", 0, "Sent to the print queue\n"},
     };
     for (const auto& [answer, issue, digest, queue, variable, exitStatus, message] : cases) {
         SCOPED_TRACE(message);
@@ -216,79 +235,137 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
               QStringList({"Quillo issue-7\tpage-ranges=1-2", "Quillo issue-8\tpage-ranges=1"}));
     EXPECT_EQ(cups.printed(), onePage);
 
-    // A FIFO in place of a file the tool reads is refused at once.
-    for (const QString& path : {serviceRecord, feed + "/latest.json"}) {
+    // A FIFO, or a link to an endless device, in place of a file the tool
+    // reads is refused at once, locks released.
+    const auto printed = [&](const QString& issue) {
+        return tool({"print", "--printer", cups.queue(), "--max-pages", "1", "--expected-issue",
+                     issue, "--expected-sha256", sha256(onePage)})
+            .standardOutput;
+    };
+    const QString unprinted = feed + "/issue-9.pdf";
+    const std::tuple<QString, const char*, QString, const char*> replaced[] = {
+        {unprinted, "", "issue-9", "The issue is not in the cache as checked"},
+        {unprinted, "/dev/zero", "issue-9", "The issue is not in the cache as checked"},
+        {serviceRecord, "", "issue-8", "Could not read the record"},
+        {feed + "/latest.json", "", "", ""},
+        {feed + "/issue-8.pdf", "/dev/zero", "", ""},
+    };
+    for (const auto& [path, target, issue, line] : replaced) {
         QFile::remove(path);
-        ASSERT_EQ(::mkfifo(path.toUtf8().constData(), 0600), 0);
+        ASSERT_TRUE(*target != '\0' ? QFile::link(target, path)
+                                    : ::mkfifo(path.toUtf8().constData(), 0600) == 0);
+        EXPECT_TRUE(issue.isEmpty() || printed(issue).startsWith(line)) << path.toStdString();
     }
-    EXPECT_TRUE(tool({"print", "--printer", cups.queue(), "--max-pages", "1", "--expected-issue",
-                      "issue-8", "--expected-sha256", sha256(onePage)})
-                    .standardOutput.startsWith("Could not read the record"));
+    // The issue check itself, should a link replace the file after its hash.
+    EXPECT_EQ(tool({"--check-issue", unprinted}).standardOutput, "0 0 0\n");
     EXPECT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
+    EXPECT_EQ(readFile(feed + "/issue-8.pdf"), onePage);
 }
 
 // One job in all, whichever exchange with CUPS the tool is stopped at, by
 // kill -9 (which) or by a scheduler that does not answer (SIGSTOP, or one
 // exchange held back): the failure ends in time, and the next run finishes
-// the job, prints anew, or says that CUPS lost the job it had taken.
+// the job or prints anew. Then: the job cancelled by hand after its release
+// was asked for is lost, not sent again; cupsd crashed before the release
+// reached it prints anew; a newer issue printed first cancels the older held
+// copy. A job of another user under our id and title is never taken for ours.
 TEST_F(CompanionTool, PrintIsOneJobWhateverStopsTheToolOrTheScheduler) {
     testing::PrivateCups cups;
     ASSERT_TRUE(cups.ready());
     environment += "\nCUPS_SERVER=" + cups.server();
+    const QString record = home.filePath(".local/state/quillo/printed/") +
+                           sha256(local("https://127.0.0.1:PORT").toUtf8());
     const QString hangs = "The print system (CUPS) did not answer in time\n";
-    const QString sent = "Sent issue-%1 to Quillo\n";
-    const QString lost = "CUPS no longer has the print job of issue issue-%1 (cancelled or lost); "
+    const QString sent = "Sent to the print queue\n";
+    const QString lost = "CUPS no longer has the print job of this issue (cancelled or lost); "
                          "it is not sent again\n";
-    const std::tuple<QString, bool, QString, QString, int> cases[] = {
-        {"SIGSTOP", false, hangs, sent, 1},
-        {"Get-Printer-Attributes request", false, hangs, sent, 1},
-        {"Create-Job reply", false, hangs, sent, 1},
-        {"Create-Job reply", true, "", sent, 1},
-        {"Send-Document reply", false, hangs, sent, 1},
-        {"Release-Job request", true, "cancel", lost, 0},
+    enum class Then { nothing, cancel, crash, newer };
+    const std::tuple<QString, bool, Then, QString, QString, int> cases[] = {
+        {"SIGSTOP", false, Then::nothing, hangs, sent, 1},
+        {"Get-Printer-Attributes request", false, Then::nothing, hangs, sent, 1},
+        {"Create-Job reply", false, Then::nothing, hangs, sent, 1},
+        {"Create-Job reply", true, Then::nothing, "", sent, 1},
+        {"Send-Document request", true, Then::nothing, "", sent, 1},
+        {"Send-Document reply", false, Then::nothing, hangs, sent, 1},
+        {"Release-Job request", true, Then::nothing, "", sent, 1},
+        {"Release-Job reply", true, Then::nothing, "", sent, 1},
+        {"Release-Job request", true, Then::cancel, "", lost, 0},
+        {"Release-Job request", true, Then::newer, "", sent, 0},
+        {"Release-Job request", false, Then::crash, "; the next check prints the issue\n", sent, 1},
     };
     int number = 0;
-    for (const auto& [fault, killed, faultLine, nextLine, jobs] : cases) {
-        const QString id = QString::number(++number);
-        SCOPED_TRACE((fault + (killed ? " killed" : "")).toStdString());
-        const QByteArray pdf = issuePdf(1);
-        publish("issue-" + id, pdf, 1);
-        ASSERT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
-        const QStringList print{"print",    "--printer",        cups.queue(),  "--max-pages",
-                                "1",        "--expected-issue", "issue-" + id, "--expected-sha256",
-                                sha256(pdf)};
+    for (const auto& [fault, killed, then, faultLine, nextLine, jobs] : cases) {
+        const QString id = "issue-" + QString::number(++number);
+        SCOPED_TRACE((id + ": " + fault + (killed ? " killed" : "")).toStdString());
+        const auto print = [&](const QString& issue) {
+            const QByteArray pdf = issuePdf(1);
+            publish(issue, pdf, 1);
+            EXPECT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
+            return QStringList{"print",    "--printer",        cups.queue(), "--max-pages",
+                               "1",        "--expected-issue", issue,        "--expected-sha256",
+                               sha256(pdf)};
+        };
+        QStringList next = print(id);
         const bool frozen = fault == "SIGSTOP";
         cups.freeze(frozen);
         cups.stall(frozen ? QString() : fault);
         QProcess running;
         running.setProcessEnvironment(variables({}));
-        running.start(testing::buildRoot() + "/libexec/quillo/quillo-print", print);
-        if (killed) {
+        running.start(testing::buildRoot() + "/libexec/quillo/quillo-print", next);
+        if (killed || then == Then::crash) {
             for (int wait = 0; wait < 600 && !frozen && !cups.stalled(); ++wait) {
                 QThread::msleep(50);
             }
             ASSERT_TRUE(frozen || cups.stalled());
             QThread::msleep(frozen ? 1000 : 0);
+        }
+        if (killed) {
             running.kill();
         }
+        if (then == Then::crash) {
+            cups.crash();
+            cups.stall({});
+        }
         ASSERT_TRUE(running.waitForFinished(60000));
-        EXPECT_EQ(running.readAllStandardOutput(), killed ? QByteArray() : faultLine.toUtf8());
+        const QString output = running.readAllStandardOutput();
+        EXPECT_TRUE(then == Then::crash ? output.endsWith(faultLine) : output == faultLine)
+            << output.toStdString();
         cups.freeze(false);
         cups.stall({});
-        if (faultLine == "cancel") {
+        if (then == Then::cancel) {
             testing::runProgram("cancel", {"-a", cups.queue()}, {}, variables({}));
         }
-        for (int run = 0; run < (jobs == 0 ? 2 : 1); ++run) {
-            EXPECT_EQ(tool(print).standardOutput.toStdString(), nextLine.arg(id).toStdString());
+        if (then == Then::newer) {
+            next = print(id + "-newer");
+        }
+        for (int run = 0; run < (jobs == 0 && then == Then::cancel ? 2 : 1); ++run) {
+            EXPECT_EQ(tool(next).standardOutput.toStdString(), nextLine.toStdString());
         }
         // Nothing is left held in the queue either.
         EXPECT_EQ(
             testing::runProgram("lpstat", {"-o", cups.queue()}, {}, variables({})).standardOutput,
             "");
-        EXPECT_EQ(cups.jobsOf("issue-" + id), jobs);
-        EXPECT_EQ(tool(print).standardOutput.toStdString(),
-                  (jobs == 0 ? lost.arg(id) : "Already printed issue-" + id + "\n").toStdString());
+        EXPECT_EQ(cups.jobsOf(id), jobs);
+        EXPECT_EQ(tool(next).standardOutput.toStdString(),
+                  (then == Then::cancel ? lost : "Already printed\n").toStdString());
     }
+    EXPECT_TRUE(readFile(record).contains("\nissue-10 withdrawn "));
+
+    // Someone else's held job under our title, with the id our record names.
+    const auto foreign =
+        testing::runProgram("lp",
+                            {"-U", "visitor", "-d", cups.queue(), "-t", "Quillo issue-12", "-H",
+                             "indefinite", "/etc/hostname"},
+                            {}, variables({}));
+    const QString job = QString(foreign.standardOutput).section('-', -1).section(' ', 0, 0);
+    testing::writeFile(record, readFile(record) + "issue-12 sent " + job.toUtf8() + "\n");
+    EXPECT_EQ(tool({"print", "--printer", cups.queue(), "--max-pages", "1", "--expected-issue",
+                    "issue-12", "--expected-sha256", QString(64, 'a')})
+                  .standardOutput.toStdString(),
+              lost.toStdString());
+    EXPECT_TRUE(testing::runProgram("lpstat", {"-o", cups.queue()}, {}, variables({}))
+                    .standardOutput.simplified()
+                    .startsWith((cups.queue() + "-" + job + " visitor").toUtf8()));
 }
 
 // The issue's pages fit the paper whole: a Letter page on an A4 queue of the
@@ -338,8 +415,8 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
         {"issue-7", R"({"HOOK":{"status":500}})", "", 1, "TRMNL answered HTTP 500\n", "HOOK"},
         {"issue-7", "{}", "--width", 1, "The display frame is not a 1-bit 801 × 480 PNG", ""},
         {"issue-7", "{}", "QUILLO_EINK_WEBHOOK=", 1, "No display webhook", ""},
-        {"issue-7", "{}", "", 0, "Uploaded issue-7\n", "HOOK"},
-        {"issue-7", "{}", "", 0, "already_synced issue-7\n", ""},
+        {"issue-7", "{}", "", 0, "Uploaded the frame\n", "HOOK"},
+        {"issue-7", "{}", "", 0, "already_synced\n", ""},
         {"issue-11", R"({"HOOK":{"status":307,"location":"/a"},"/a":{"status":301,"location":"/b"},
              "/b":{"status":302,"location":"/ok"},"/ok":{}})",
          "", 0, "Uploaded", "HOOK /a /b /ok"},
@@ -375,6 +452,7 @@ TEST_F(CompanionTool, UploadsEachFrameOnceFollowingOnlyAFewRedirectsOnTheSameHos
         {"https://hooks.example/a", "https://www.TRMNL.com/a", true},
         {"https://usetrmnl.com/a", "http://trmnl.com/a", false},
         {"https://usetrmnl.com/a", "https://trmnl.com.evil.example/a", false},
+        {"https://usetrmnl.com/a", "https://eviltrmnl.com/a", false},
         {"https://usetrmnl.com/a", "https://user:pw@trmnl.com/a", false},
     };
     for (const auto& [from, to, allowed] : rules) {

@@ -61,6 +61,11 @@ void PrivateCups::freeze(bool frozen) const {
     }
 }
 
+void PrivateCups::crash() const {
+    ::kill(readFile(directory_.filePath(QStringLiteral("cupsd.pid"))).trimmed().toInt(), SIGKILL);
+    run(QStringLiteral("/usr/bin/python3"), {script, QStringLiteral("start"), directory_.path()});
+}
+
 void PrivateCups::stall(const QString& exchange) const {
     QFile::remove(directory_.filePath(QStringLiteral("stalled")));
     if (exchange.isEmpty()) {

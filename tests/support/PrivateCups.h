@@ -37,6 +37,9 @@ public:
     [[nodiscard]] QByteArray printed() const;
     // SIGSTOP/SIGCONT: a scheduler that takes connections but answers nothing.
     void freeze(bool frozen) const;
+    // kill -9 of cupsd, then cupsd started again on the same folder; what
+    // it had not written down is lost, as after a crash.
+    void crash() const;
     // Holds back "OPERATION request" or "OPERATION reply" (an IPP operation's
     // name) until called with nothing; stalled() tells when it held one.
     void stall(const QString& exchange) const;

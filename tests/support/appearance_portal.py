@@ -1,13 +1,23 @@
 #!/usr/bin/python3
-"""The freedesktop settings portal's appearance, for tests.
+"""The freedesktop settings portal's appearance, for tests and by hand.
+
+  appearance_portal.py SCHEME [COMMAND [ARGUMENT...]]
 
 Owns org.freedesktop.portal.Desktop on the session bus and answers Read and
-ReadOne for org.freedesktop.appearance color-scheme with the number given as
-the first argument. Prints "ready" once it owns the name; each line "set N"
-read on standard input changes the value, emits SettingChanged and answers
-"set". Ends when standard input closes.
+ReadOne for org.freedesktop.appearance color-scheme with SCHEME (1 prefers
+dark, 2 light, 0 neither). With a command, runs it once it owns the name and
+exits with its status. Without one, prints "ready" once it owns the name, and
+when standard input is a pipe, each line "set N" read on it changes the value,
+emits SettingChanged and answers "set", until it closes; otherwise it runs
+until it is stopped (Ctrl-C). Another owner of the name (a desktop's own
+portal) makes it exit with status 1: run it in a bus of its own
+(dbus-run-session).
 """
+import os
+import stat
+import subprocess
 import sys
+import threading
 
 from gi.repository import Gio, GLib
 
@@ -56,11 +66,29 @@ def on_line(channel, condition):
 
 
 def on_name(connection, name):
+    if len(sys.argv) > 2:
+        # Waited for on a thread: the bus is served meanwhile.
+        command = subprocess.Popen(sys.argv[2:])
+
+        def wait():
+            status = command.wait()
+            os._exit(status if status >= 0 else 128 - status)
+
+        threading.Thread(target=wait).start()
+        return
     print("ready", flush=True)
-    GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()), GLib.IO_IN | GLib.IO_HUP,
-                      on_line)
+    if stat.S_ISFIFO(os.fstat(sys.stdin.fileno()).st_mode):
+        GLib.io_add_watch(GLib.IOChannel.unix_new(sys.stdin.fileno()),
+                          GLib.IO_IN | GLib.IO_HUP, on_line)
+
+
+def on_name_lost(connection, name):
+    sys.exit(f"appearance_portal.py: {name} has another owner on this bus")
 
 
 Gio.bus_own_name_on_connection(bus, "org.freedesktop.portal.Desktop",
-                               Gio.BusNameOwnerFlags.NONE, on_name, None)
-loop.run()
+                               Gio.BusNameOwnerFlags.NONE, on_name, on_name_lost)
+try:
+    loop.run()
+except KeyboardInterrupt:
+    pass

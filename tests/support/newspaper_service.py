@@ -4,8 +4,8 @@
   newspaper_service.py DIR
 
 Serves HTTPS on 127.0.0.1, and on [::1] at the same port where it can, on a
-free port until SIGTERM, with a throw-away CA
-made by openssl at start. Writes into DIR: ca.pem (trust it with
+free port until SIGTERM or until the process that started it ends, with a
+throw-away CA made by openssl at start. Writes into DIR: ca.pem (trust it with
 CURL_CA_BUNDLE), service.pid, and last port (once it answers). Each request
 reads DIR/script.json, which the test or demo writes (replace it whole):
 
@@ -35,6 +35,8 @@ import subprocess
 import sys
 import threading
 import time
+
+import lifetime
 
 BASE = ""
 LOCK = threading.Lock()
@@ -188,6 +190,7 @@ def main():
     global BASE
     if len(sys.argv) != 2:
         sys.exit(__doc__)
+    lifetime.on_end_of(lifetime.starter(), lambda: os._exit(0))
     BASE = os.path.abspath(sys.argv[1])
     os.makedirs(BASE, exist_ok=True)
     make_certificates(BASE)

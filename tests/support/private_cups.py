@@ -18,6 +18,10 @@ request, or cupsd's reply, held back until DIR/stall is gone, and is dropped
 if the client goes away meanwhile; DIR/stalled then exists. So a test stops
 the tool at one exchange of its print protocol.
 
+Started again on the same DIR (after cupsd was killed), it starts cupsd and
+keeps the relay that runs. cupsd and the relay end with the process that ran
+"start" the first time, whether or not it called "stop".
+
 Every job of "Quillo" also appends one line "title<TAB>options" to
 DIR/jobs/jobs.log, written by the queue's pass-through filter, so a test sees
 each job's title and options. Works as root (cupsd then runs filters as lp)
@@ -30,6 +34,8 @@ import signal
 import subprocess
 import sys
 import time
+
+import lifetime
 
 QUEUE = "Quillo"
 PDF_QUEUE = "QuilloPDF"
@@ -169,10 +175,13 @@ def start(base, pdf=False):
         subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", "cups-pdf:/",
                         "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd",
                         "-o", "PageSize=A4"], env=environment, check=True, capture_output=True)
-    relay_process = subprocess.Popen(
-        [sys.executable, os.path.abspath(__file__), "relay", base], stdin=subprocess.DEVNULL,
-        stdout=subprocess.DEVNULL, start_new_session=True)
-    write(os.path.join(base, "relay.pid"), f"{relay_process.pid}\n")
+    # A second relay would take over the socket's name and leave the first
+    # one serving nobody.
+    if relay_pid(base) is None:
+        relay_process = subprocess.Popen(
+            [sys.executable, os.path.abspath(__file__), "relay", base, str(lifetime.starter())],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, start_new_session=True)
+        write(os.path.join(base, "relay.pid"), f"{relay_process.pid}\n")
     for _ in range(100):
         if os.path.exists(os.path.join(base, "relay.sock")):
             break
@@ -241,7 +250,22 @@ async def relay_connection(base, client, client_out):
     await upward
 
 
-def relay(base):
+def relay_pid(base):
+    """The pid of the relay serving DIR, if it runs."""
+    pid = read_pid(base, "relay.pid")
+    try:
+        with open(f"/proc/{pid}/cmdline", "rb") as file:
+            arguments = file.read().split(b"\0")
+    except (OSError, TypeError):
+        return None
+    return pid if arguments[2:4] == [b"relay", base.encode()] else None
+
+
+def relay(base, owner):
+    # The relay outlives the "start" that ran it: it ends cupsd and itself
+    # with the process that did.
+    lifetime.on_end_of(owner, lambda: (stop_pid(base, "cupsd.pid"), os._exit(0)))
+
     async def serve():
         server = await asyncio.start_unix_server(
             lambda reader, writer: relay_connection(base, reader, writer),
@@ -251,30 +275,40 @@ def relay(base):
     asyncio.run(serve())
 
 
+def read_pid(base, name):
+    try:
+        with open(os.path.join(base, name)) as file:
+            return int(file.read())
+    except (OSError, ValueError):
+        return None
+
+
+def stop_pid(base, name):
+    pid = read_pid(base, name)
+    if pid is None:
+        return
+    try:
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(100):
+            os.kill(pid, 0)
+            time.sleep(0.05)
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+    os.unlink(os.path.join(base, name))
+
+
 def stop(base):
     for name in ("relay.pid", "cupsd.pid"):
-        try:
-            with open(os.path.join(base, name)) as file:
-                pid = int(file.read())
-        except (OSError, ValueError):
-            continue
-        try:
-            os.kill(pid, signal.SIGTERM)
-            for _ in range(100):
-                os.kill(pid, 0)
-                time.sleep(0.05)
-            os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        os.unlink(os.path.join(base, name))
+        stop_pid(base, name)
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "start-pdf", "stop", "relay"):
+    if sys.argv[1:2] == ["relay"] and len(sys.argv) == 4:
+        relay(sys.argv[2], int(sys.argv[3]))
+    elif len(sys.argv) != 3 or sys.argv[1] not in ("start", "start-pdf", "stop"):
         sys.exit(__doc__)
-    if sys.argv[1] == "stop":
+    elif sys.argv[1] == "stop":
         stop(sys.argv[2])
-    elif sys.argv[1] == "relay":
-        relay(sys.argv[2])
     else:
         start(sys.argv[2], pdf=sys.argv[1] == "start-pdf")

@@ -4,12 +4,16 @@
   tcp_relay.py PORT TARGET
 
 Listens on PORT (0: a free one), prints the port it listens on, and passes
-each connection through to 127.0.0.1:TARGET until it is killed. Started again
-with the port it printed, it is the same address again.
+each connection through to 127.0.0.1:TARGET until it is killed or the process
+that started it ends. Started again with the port it printed, it is the same
+address again.
 """
+import os
 import socket
 import sys
 import threading
+
+import lifetime
 
 
 def pipe(source, sink):
@@ -26,6 +30,7 @@ def pipe(source, sink):
 
 
 def main():
+    lifetime.on_end_of(lifetime.starter(), lambda: os._exit(0))
     listener = socket.socket()
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", int(sys.argv[1])))

@@ -44,13 +44,21 @@ struct RunCase {
     QString printer = QStringLiteral("Office");
     std::optional<QString> webhook;
     bool preview = false;
+    bool hangs = false; // the check never answers
 };
 
 // No run in preview mode or without a key; a delivery needs the devices of
 // its destination, a check none (each row triggers a delivery, then a check
 // that is dropped while the delivery is in flight); then each answer of the
-// tool has its line, and a frame that was not uploaded is not left behind.
+// tool has its line, and a frame that was not uploaded is not left behind. A
+// tool that hangs is stopped at the step's limit; a long answer is cut at 400
+// characters ("Check failed: " and 386 more, which end just before a family),
+// and one that is not UTF-8 is named, not shown.
 TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
+    const QString accent = QStringLiteral("e\u0301");
+    const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
+    const QString three =
+        accent + flag + QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
     const QString uploaded =
         QStringLiteral(" \u00B7 Uploaded to TRMNL \u00B7 awaiting screen refresh");
     const QString stopped = QStringLiteral("Print stopped: delivery permission changed");
@@ -83,6 +91,12 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
          .destination = "both",
          .pdf = Pdf::notAPdf,
          .webhook = hook},
+        {.line = "Check failed: " + QString(toolTimeoutMessage), .hangs = true},
+        {.line = "Check failed: " + three.repeated(128) + accent + flag,
+         .check = three.repeated(200).toUtf8(),
+         .checkStatus = 1},
+        {.line = "Check failed: quillo-print wrote output that is not UTF-8 text",
+         .check = "{\"issue\":\"caf\xE9\"}"},
     };
     for (const RunCase& row : cases) {
         SCOPED_TRACE((row.line + u'|' + row.calls).toStdString());
@@ -96,6 +110,11 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
         tool.answer(download, QByteArray(row.check).replace("@PDF@", pdf.toUtf8()),
                     row.checkStatus);
         tool.answer("print", row.print);
+        QFile::remove(tool.state("download.hold"));
+        if (row.hangs) {
+            tool.hold(download);
+        }
+        stepTimeLimit = row.hangs ? std::chrono::seconds(2) : toolStepTimeLimit;
         makeDelegate(row.preview ? QStringList{"--preview-settings"} : QStringList{});
         delegate->keyring().setDeliveryKey(row.token);
         delegate->keyring().setWebhook(row.webhook);

@@ -96,7 +96,7 @@ protected:
 
     void makeDelegate(const QStringList& arguments = {}) {
         delegate = std::make_unique<AppDelegate>(AppDelegate::Setup{
-            tool.root.path().toStdString(), preferencesFile, arguments, toolStepTimeLimit,
+            tool.root.path().toStdString(), preferencesFile, arguments, stepTimeLimit,
             printerListing, preferences.filePath(QStringLiteral("autostart"))});
         statuses.clear();
         questions.clear();
@@ -131,6 +131,7 @@ protected:
     [[nodiscard]] Preferences& defaults() const { return delegate->defaults(); }
 
     StandInTool tool;
+    std::chrono::milliseconds stepTimeLimit = toolStepTimeLimit;
     QTemporaryDir preferences;
     QString preferencesFile = preferences.filePath(QStringLiteral("p.ini"));
     QString printerListing = preferences.filePath(QStringLiteral("lpstat"));

@@ -138,11 +138,7 @@ protected:
         waitUntil([&] {
             return QString::fromUtf8(readFile(QStringLiteral("/proc/net/unix"))).count(socket) > 1;
         });
-        ::kill(readFile(cups.directory() + "/cupsd.pid").trimmed().toInt(), SIGKILL);
-        testing::runProgram(QStringLiteral("/usr/bin/python3"),
-                            {QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/private_cups.py"),
-                             QStringLiteral("start"), cups.directory()},
-                            {});
+        cups.crash();
     }
 
     testing::NewspaperService service;
@@ -158,7 +154,10 @@ protected:
 // job and the record with it, so the next run prints; a full disk (a private
 // tmpfs of 128 KiB over the feed folder, as root) keeps no half issue; a
 // state folder that a file stands in for (root writes through any mode) keeps
-// the print from going out unrecorded. Each issue reaches the printer once.
+// the print from going out unrecorded; cupsd killed while the release waits
+// forgets the job, which the next run makes again; a newer issue announced
+// while an older copy is held at Release-Job has the older copy cancelled.
+// Each issue reaches the printer once at most, and nothing stays held.
 TEST_F(Faults, EachEndsInALineAndTheNextRunRecoversByItself) {
     const QString state =
         qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + "/.local/state") + "/quillo";
@@ -177,6 +176,16 @@ TEST_F(Faults, EachEndsInALineAndTheNextRunRecoversByItself) {
         QString faultLine;
         QString nextLine;
         bool onFullDisk = false;
+        // A newer issue is announced before the next run.
+        bool newer = false;
+    };
+    // The print step held at Release-Job until it gives up, or until cupsd
+    // is killed and started again without the job.
+    const auto holdRelease = [&] { cups.stall(QStringLiteral("Release-Job request")); };
+    const auto crashAtRelease = [&] {
+        waitUntil([&] { return cups.stalled(); });
+        cups.crash();
+        cups.stall({});
     };
     const std::vector<Row> rows{
         {{},
@@ -206,6 +215,14 @@ TEST_F(Faults, EachEndsInALineAndTheNextRunRecoversByItself) {
          },
          "Print stopped: ",
          delivered},
+        {holdRelease, crashAtRelease, {}, "Print stopped: ", delivered},
+        {holdRelease,
+         {},
+         [&] { cups.stall({}); },
+         "Print stopped: The print system (CUPS) did not answer in time",
+         delivered,
+         false,
+         true},
     };
     int number = 0;
     for (const Row& row : rows) {
@@ -225,9 +242,18 @@ TEST_F(Faults, EachEndsInALineAndTheNextRunRecoversByItself) {
         if (row.after) {
             row.after();
         }
+        if (row.newer) {
+            publish(id + "-newer");
+        }
         const QString nextLine = deliver();
         EXPECT_EQ(nextLine.toStdString(), row.nextLine.toStdString());
-        EXPECT_EQ(cups.jobsOf(id), 1);
+        // The older copy held at Release-Job is cancelled, never printed.
+        EXPECT_EQ(cups.jobsOf(id), row.newer ? 0 : 1);
+        EXPECT_EQ(cups.jobsOf(id + "-newer"), row.newer ? 1 : 0);
+        EXPECT_EQ(
+            testing::runProgram("lpstat", {"-o"}, {}, QProcessEnvironment::systemEnvironment())
+                .standardOutput,
+            "");
         std::cout << id.toStdString() << ": " << faultLine.toStdString() << " | "
                   << nextLine.toStdString() << "\n";
     }

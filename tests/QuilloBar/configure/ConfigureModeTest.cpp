@@ -1,6 +1,7 @@
-// Configure mode end to end through the built executable, against the test
-// session's keyring (the real "print-token" account, so these skip outside
-// that session) and a preferences store of each test's own.
+// Configure mode end to end through the built executable, against the real
+// "print-token" account of a private bus and keyring of this process's own
+// (see ApplicationTestMain.cpp), so the reader's keyring is never touched, and
+// a preferences store of the test's own.
 #include "store/Preferences.h"
 #include "store/Vault.h"
 #include "tests/support/FixturePdf.h"
@@ -9,70 +10,17 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <regex>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quillo {
 namespace {
-
-bool liesInside(const std::filesystem::path& folder, const char* path) {
-    std::error_code error;
-    const auto relative = std::filesystem::weakly_canonical(path != nullptr ? path : "", error)
-                              .lexically_relative(folder);
-    return !error && !relative.empty() && *relative.begin() != "..";
-}
-
-// Why this process is not in the private session that scripts/test.sh makes,
-// or nothing when it is: the session's marker names a folder of this user's
-// that only they can enter, and the home, the XDG folders and the bus socket
-// all lie inside it. Anywhere else these tests would overwrite a reader's key.
-std::optional<std::string> outsidePrivateSession() {
-    const char* marker = std::getenv("QUILLO_TEST_SANDBOX");
-    std::error_code error;
-    const auto sandbox = std::filesystem::canonical(marker != nullptr ? marker : "", error);
-    struct stat status {};
-    if (error || ::stat(sandbox.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-        status.st_uid != ::getuid() || (status.st_mode & 077) != 0) {
-        return "QUILLO_TEST_SANDBOX names no private folder of this user";
-    }
-    for (const char* name :
-         {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
-        if (!liesInside(sandbox, std::getenv(name))) {
-            return std::string(name) + " lies outside " + sandbox.string();
-        }
-    }
-    // One plain socket address, e.g. "unix:path=/tmp/quillo-tests.x/bus/dbus-y,guid=z".
-    const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
-    std::cmatch address;
-    if (bus == nullptr ||
-        !std::regex_match(bus, address, std::regex("unix:path=([^,;%]+)(,guid=\\w+)?")) ||
-        !liesInside(sandbox, address.str(1).c_str()) ||
-        ::stat(address.str(1).c_str(), &status) != 0 || !S_ISSOCK(status.st_mode)) {
-        return "the session bus is not the one inside " + sandbox.string();
-    }
-    return std::nullopt;
-}
-
-class ConfigureModeTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const auto reason = outsidePrivateSession()) {
-            GTEST_SKIP() << "Skipped: this test uses the Secret Service and runs only inside "
-                            "scripts/test.sh's private session ("
-                         << *reason << ")";
-        }
-    }
-};
 
 // Over a reader's earlier settings: a request that passes puts the key in the
 // keyring as given, stores origin and printer or, absent or null, removes
 // them, always leaves automatic delivery off at one page and keeps the keys it
 // does not cover. A malformed request, or a keyring that cannot store (it
 // comes first), changes nothing; nor does a store that cannot be written.
-TEST_F(ConfigureModeTest, StoresTheConnectionWithAutomaticOffOrNothing) {
+TEST(ConfigureMode, StoresTheConnectionWithAutomaticOffOrNothing) {
     using Stored = std::optional<QString>;
     const QString kept = QStringLiteral("kept-token");
     const QTemporaryDir configHome;
