@@ -26,8 +26,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
-import time
 
 root_dir, starts = sys.argv[1], int(sys.argv[2])
 EXTENSION = "ubuntu-appindicators@ubuntu.com"
@@ -40,42 +38,15 @@ if not os.path.isdir(f"/usr/share/gnome-shell/extensions/{EXTENSION}"):
 
 from gi.repository import Gio, GLib  # noqa: E402
 
-folder = tempfile.mkdtemp(prefix="quillo-gnome-")
-children = []
+from desktop_session import (bus_daemon, environment, finish, folder, start,  # noqa: E402
+                             wait_for)
+
 
 
 def write(path, text):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "w") as file:
         file.write(text)
-
-
-def start(arguments, env=None, **options):
-    child = subprocess.Popen(arguments, env=env or environment, stdin=subprocess.DEVNULL,
-                             stdout=options.pop("stdout", subprocess.DEVNULL),
-                             stderr=subprocess.DEVNULL, **options)
-    children.append(child)
-    return child
-
-
-def wait_for(check, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.1)
-    return None
-
-
-def bus_daemon(kind):
-    write(f"{folder}/{kind}.conf", f"""<busconfig><type>{kind}</type>
-<listen>unix:dir={folder}</listen><auth>EXTERNAL</auth>
-<policy context="default"><allow send_destination="*"/><allow receive_sender="*"/>
-<allow own="*"/></policy></busconfig>""")
-    daemon = start(["dbus-daemon", f"--config-file={folder}/{kind}.conf", "--nofork",
-                    "--print-address=1"], stdout=subprocess.PIPE)
-    return daemon.stdout.readline().decode().strip()
 
 
 def evaluate(script):
@@ -152,14 +123,11 @@ def tray_start():
 
 
 def main():
-    global environment, session, other
-    os.makedirs(f"{folder}/runtime", mode=0o700)
-    data, config = f"{folder}/data", f"{folder}/config"
-    environment = {"PATH": os.environ["PATH"], "HOME": folder, "LANG": "C.UTF-8",
-                   "XDG_RUNTIME_DIR": f"{folder}/runtime", "XDG_CONFIG_HOME": config,
-                   "XDG_DATA_HOME": data, "XDG_CACHE_HOME": f"{folder}/cache",
-                   "XDG_DATA_DIRS": "/usr/local/share:/usr/share", "GSETTINGS_BACKEND": "keyfile",
-                   "XDG_CURRENT_DESKTOP": "GNOME", "XDG_SESSION_TYPE": "wayland"}
+    global session, other
+    data, config = environment["XDG_DATA_HOME"], environment["XDG_CONFIG_HOME"]
+    environment.update({"XDG_DATA_DIRS": "/usr/local/share:/usr/share",
+                        "GSETTINGS_BACKEND": "keyfile", "XDG_CURRENT_DESKTOP": "GNOME",
+                        "XDG_SESSION_TYPE": "wayland"})
     write(f"{config}/glib-2.0/settings/keyfile", f"""[org/gnome/shell]
 enabled-extensions=['{EXTENSION}', 'quillo-test@news.quillo']
 welcome-dialog-last-shown-version='999'
@@ -221,11 +189,4 @@ welcome-dialog-last-shown-version='999'
 try:
     main()
 finally:
-    for child in reversed(children):
-        child.terminate()
-    for child in reversed(children):
-        try:
-            child.wait(5)
-        except subprocess.TimeoutExpired:
-            child.kill()
-    shutil.rmtree(folder, ignore_errors=True)
+    finish()

@@ -23,10 +23,11 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 from Xlib import X, Xatom, display, protocol
+
+from desktop_session import bus_daemon, environment, finish, start, wait_for
 
 wm, size, root_dir = sys.argv[1], sys.argv[2], sys.argv[3]
 width, height = (int(n) for n in size.split("x"))
@@ -34,29 +35,8 @@ commands = {"xfwm4": ["xfwm4", "--compositor=off"], "metacity": ["metacity"],
             "openbox": ["openbox", "--config-file", "/dev/null"]}
 if shutil.which(commands[wm][0]) is None:
     print(f"skip: {wm} is not installed (scripts/install-deps.sh installs it)", flush=True)
+    finish()
     sys.exit(0)
-
-folder = tempfile.mkdtemp(prefix="quillo-x11-")
-children = []
-
-
-def start(arguments, **options):
-    child = subprocess.Popen(arguments, env=environment, stdin=subprocess.DEVNULL,
-                             stdout=options.pop("stdout", subprocess.DEVNULL),
-                             stderr=subprocess.DEVNULL, **options)
-    children.append(child)
-    return child
-
-
-def wait_for(check, seconds):
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline:
-        value = check()
-        if value:
-            return value
-        time.sleep(0.05)
-    return None
-
 
 def prop(window, name, kind=X.AnyPropertyType):
     reply = window.get_full_property(screen.intern_atom(name), kind)
@@ -89,26 +69,15 @@ def active():
 
 
 def main():
-    global environment, screen, root
-    os.makedirs(f"{folder}/runtime", mode=0o700)
-    environment = {"PATH": os.environ["PATH"], "HOME": folder, "LANG": "C.UTF-8",
-                   "XDG_RUNTIME_DIR": f"{folder}/runtime", "XDG_CONFIG_HOME": f"{folder}/config",
-                   "XDG_DATA_HOME": f"{folder}/data", "XDG_CACHE_HOME": f"{folder}/cache",
-                   "GSETTINGS_BACKEND": "memory", "QT_QPA_PLATFORM": "xcb"}
+    global screen, root
+    environment.update({"GSETTINGS_BACKEND": "memory", "QT_QPA_PLATFORM": "xcb"})
     read, write = os.pipe()
     start(["Xvfb", "-displayfd", str(write), "-nolisten", "tcp", "-screen", "0",
            f"{width}x{height}x24"], pass_fds=[write])
     os.close(write)
     number = os.read(read, 16).decode().strip()
     environment["DISPLAY"] = f":{number}"
-    # No services started on demand: nothing outlives the bus.
-    with open(f"{folder}/bus.conf", "w") as config:
-        config.write(f"""<busconfig><type>session</type><listen>unix:dir={folder}</listen>
-<auth>EXTERNAL</auth><policy context="default"><allow send_destination="*"/>
-<allow receive_sender="*"/><allow own="*"/></policy></busconfig>""")
-    bus = start(["dbus-daemon", f"--config-file={folder}/bus.conf", "--nofork",
-                 "--print-address=1"], stdout=subprocess.PIPE)
-    environment["DBUS_SESSION_BUS_ADDRESS"] = bus.stdout.readline().decode().strip()
+    environment["DBUS_SESSION_BUS_ADDRESS"] = bus_daemon()
     screen = display.Display(environment["DISPLAY"])
     root = screen.screen().root
     print(f"screen {width} {height}", flush=True)
@@ -192,11 +161,4 @@ def main():
 try:
     main()
 finally:
-    for child in reversed(children):
-        child.terminate()
-    for child in reversed(children):
-        try:
-            child.wait(5)
-        except subprocess.TimeoutExpired:
-            child.kill()
-    shutil.rmtree(folder, ignore_errors=True)
+    finish()
