@@ -1,7 +1,5 @@
 #include "QuilloBar/desktop/WindowActivation.h"
 
-#include "xdg-activation-v1-client-protocol.h"
-
 #include <QDeadlineTimer>
 #include <QGuiApplication>
 #include <QScreen>
@@ -13,6 +11,7 @@
 #include <qpa/qplatformnativeinterface.h>
 #include <wayland-client.h>
 #include <xcb/xcb.h>
+#include <xdg-activation-v1-client-protocol.h>
 
 namespace quillo {
 namespace {
