@@ -13,6 +13,7 @@ packages=(
     libsecret-1-dev libglib2.0-dev libssl-dev nlohmann-json3-dev
     libcurl4-openssl-dev libcups2-dev scdoc
     qt6-qpa-plugins libqt6svg6 cups-client
+    libwayland-dev wayland-protocols libxcb1-dev qt6-wayland
 )
 if [ "${1:-}" != --run ]; then
     # The tests, the demo, the benchmarks and the package.
@@ -25,6 +26,7 @@ if [ "${1:-}" != --run ]; then
         xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
         gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
         orca
+        xfwm4 metacity openbox python3-xlib gnome-shell gnome-shell-extension-appindicator
     )
 fi
 

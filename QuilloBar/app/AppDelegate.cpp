@@ -58,9 +58,6 @@ bool platformShowsTrayItems() {
 std::unique_ptr<SettingsWindow> createSettingsWindow(SettingsModel& form, QMenu* headerMenu) {
     auto window = std::make_unique<SettingsWindow>(form);
     window->view().setHeaderMenu(headerMenu);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        window->move(screen->availableGeometry().center() - window->rect().center());
-    }
     return window;
 }
 
@@ -144,16 +141,12 @@ void AppDelegate::applicationDidFinishLaunching() {
 }
 
 void AppDelegate::applicationShouldHandleReopen(const QByteArray& activationToken) {
+    const bool shown = settings_ && settings_->isVisible();
     if (!activationToken.isEmpty()) {
-        takeActivationToken(activationToken);
-        // On X11 the token reaches the window manager with the window's next
-        // mapping: one already shown behind others is mapped again.
-        if (settings_ && settings_->isVisible() &&
-            QGuiApplication::platformName() == QLatin1String("xcb")) {
-            settings_->hide();
-        }
+        takeActivationToken(activationToken, shown);
     }
     showSettings();
+    activateWhenShown(*settings_, activationToken);
 }
 
 void AppDelegate::showTrayItem() {

@@ -4,6 +4,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVariant>
+#include <QStyle>
 #include <QWidget>
 
 namespace quillo {
@@ -25,6 +26,14 @@ QVariant unwrapped(QVariant value) {
         value = value.value<QDBusVariant>().variant();
     }
     return value;
+}
+
+// Qt's KDE theme fills the palette at start from KDE's colour scheme, dark
+// when the desktop is (Breeze Dark): light mode then takes the style's own.
+QPalette lightPalette(const QPalette& original) {
+    const bool dark = original.color(QPalette::Window).lightness() <
+                      original.color(QPalette::WindowText).lightness();
+    return dark ? QApplication::style()->standardPalette() : original;
 }
 
 } // namespace
@@ -57,7 +66,8 @@ void DesktopAppearance::settingChanged(const QDBusMessage& change) {
 }
 
 void DesktopAppearance::apply(const QVariant& scheme) {
-    const QPalette palette = unwrapped(scheme).toUInt() == preferDark ? darkPalette() : original_;
+    const QPalette palette =
+        unwrapped(scheme).toUInt() == preferDark ? darkPalette() : lightPalette(original_);
     QApplication::setPalette(palette);
     // Windows already open do not all take a new application palette.
     for (QWidget* window : QApplication::topLevelWidgets()) {

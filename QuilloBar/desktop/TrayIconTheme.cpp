@@ -130,8 +130,14 @@ bool TrayItemObject::claimPath() {
         connection.registerObject(itemPath, registered, QDBusConnection::ExportAdaptors);
         return false;
     }
-    // A host that read the item before it was claimed reads it again.
+    // A host that read the item before it was claimed reads the icon again,
+    // but the theme path only when told it changed, with its new value
+    // (GNOME's AppIndicator extension skips a property it found missing).
     relaySignal();
+    QDBusMessage themePath =
+        QDBusMessage::createSignal(itemPath, itemInterface, QStringLiteral("NewIconThemePath"));
+    themePath << themePath_;
+    connection.send(themePath);
     return true;
 }
 

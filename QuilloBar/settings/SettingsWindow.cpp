@@ -11,7 +11,8 @@
 namespace quillo {
 
 SettingsWindow::SettingsWindow(SettingsModel& model, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QWidget(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
       view_(new SettingsView(model, this)) {
     setWindowTitle(QStringLiteral("Quillo"));
     setAccessibleRole(this, QAccessible::Window);
@@ -20,11 +21,6 @@ SettingsWindow::SettingsWindow(SettingsModel& model, QWidget* parent)
     // The window takes the view's size, which follows the rows shown.
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(view_);
-    if (const QScreen* screen = this->screen()) {
-        QRect frame(QPoint(), view_->sizeHint());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
 }
 
 void SettingsWindow::present() {
@@ -35,6 +31,15 @@ void SettingsWindow::present() {
 }
 
 void SettingsWindow::showEvent(QShowEvent* event) {
+    if (!placed_) {
+        placed_ = true;
+        // Centred by its size at its first showing, when the form holds what
+        // it shows: a window moved by any other size (Qt's default 640 × 480)
+        // lands off-centre and partly off screen.
+        QRect frame(QPoint(), size());
+        frame.moveCenter(screen()->availableGeometry().center());
+        move(frame.topLeft());
+    }
     if (focusWidget() == nullptr) {
         view_->focusFirstControl();
     }

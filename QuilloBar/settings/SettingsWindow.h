@@ -29,6 +29,7 @@ protected:
 
 private:
     SettingsView* view_;
+    bool placed_ = false;
 };
 
 } // namespace quillo
