@@ -45,7 +45,12 @@ env -i PATH="$PATH" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
     XDG_CACHE_HOME="$profile/cache" XDG_STATE_HOME="$profile/state" \
     XDG_RUNTIME_DIR="$profile/runtime" CUPS_SERVER="$cups" \
     CURL_CA_BUNDLE="$profile/service/ca.pem" \
-    "$build/bench/soak-agent" "$profile" "$profile/service" "$profile/issue.pdf" "$checks" "$per_day" ||
+    dbus-run-session -- sh -c '
+        # A keyring of the profile, unlocked with an empty password, holds the secrets.
+        printf "" | gnome-keyring-daemon --unlock --components=secrets --daemonize >/dev/null &&
+            gdbus wait --session --timeout=10 org.freedesktop.secrets &&
+            exec "$@"' soak "$build/bench/soak-agent" "$profile" "$profile/service" \
+    "$profile/issue.pdf" "$checks" "$per_day" ||
     status=$?
 echo "took $(($(date +%s) - start)) s"
 echo "jobs printed by CUPS: $(wc -l <"$profile/cups/jobs/jobs.log" 2>/dev/null || echo 0)"
