@@ -40,11 +40,13 @@ cups=$(/usr/bin/python3 tests/support/private_cups.py start "$profile/cups")
 echo "machine: $(nproc) cores, $(lscpu | sed -n 's/^Model name: *//p'), $(free -g | awk '/Mem:/ {print $2}') GiB"
 echo "checks: $checks, a new issue every $per_day; sample issue $(stat -c %s "$profile/issue.pdf") bytes"
 start=$(date +%s)
+# The secrets live in a keyring of the profile, on a bus of its own.
 env -i PATH="$PATH" LANG=C.UTF-8 QT_QPA_PLATFORM=offscreen \
     HOME="$profile/home" XDG_CONFIG_HOME="$profile/config" XDG_DATA_HOME="$profile/data" \
     XDG_CACHE_HOME="$profile/cache" XDG_STATE_HOME="$profile/state" \
     XDG_RUNTIME_DIR="$profile/runtime" CUPS_SERVER="$cups" \
     CURL_CA_BUNDLE="$profile/service/ca.pem" \
+    dbus-run-session -- scripts/with-keyring.sh \
     "$build/bench/soak-agent" "$profile" "$profile/service" "$profile/issue.pdf" "$checks" "$per_day" ||
     status=$?
 echo "took $(($(date +%s) - start)) s"

@@ -9,6 +9,7 @@
 //   soak-agent PROFILE SERVICE-DIR ISSUE-PDF CHECKS CHECKS-PER-DAY
 #include "QuilloBar/app/AppDelegate.h"
 #include "store/Preferences.h"
+#include "store/Vault.h"
 
 #include <QApplication>
 #include <QDate>
@@ -41,7 +42,8 @@ bool insideProfile(const QString& profile) {
     if (!QFileInfo(profile).fileName().startsWith(QStringLiteral("quillo-soak."))) {
         return false;
     }
-    for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME"}) {
+    for (const char* name :
+         {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"}) {
         if (!qEnvironmentVariable(name).startsWith(profile + u'/')) {
             return false;
         }
@@ -121,9 +123,17 @@ int main(int argc, char** argv) {
     const QString root = QCoreApplication::applicationDirPath() + QStringLiteral("/..");
     quillo::AppDelegate delegate(
         quillo::AppDelegate::Setup{QDir(root).canonicalPath().toStdString(), {}, {}});
-    delegate.keyring().setDeliveryKey(token);
-    delegate.keyring().setWebhook(origin + "/api/plugin_settings/" +
-                                  QUuid::createUuid().toString(QUuid::WithoutBraces) + "/image");
+    // The profile's own keyring (soak.sh starts it) holds the secrets; the
+    // agent reads them as it does at launch.
+    try {
+        quillo::Vault::save(token, quillo::SecretAccount::deliveryKey);
+        quillo::Vault::save(origin + "/api/plugin_settings/" +
+                                QUuid::createUuid().toString(QUuid::WithoutBraces) + "/image",
+                            quillo::SecretAccount::einkWebhook);
+    } catch (const quillo::VaultError& error) {
+        std::fprintf(stderr, "soak-agent: %s\n", error.what());
+        return 1;
+    }
 
     // Each day's issue differs by a comment after its end, so every day has
     // a file, a print and a frame of its own.
@@ -159,7 +169,18 @@ int main(int argc, char** argv) {
             QMetaObject::invokeMethod(qApp, next, Qt::QueuedConnection);
         }
     });
-    next();
+    // The launch check is left out: the first check is the soak's own.
+    quillo::Keyring& keyring = delegate.keyring();
+    QObject::disconnect(&keyring, &quillo::Keyring::readFinished, &delegate, nullptr);
+    QObject::connect(&keyring, &quillo::Keyring::readFinished, [&] {
+        if (!keyring.deliveryKey()) {
+            std::fputs("soak-agent: the keyring gave no key back\n", stderr);
+            QApplication::exit(1);
+            return;
+        }
+        next();
+    });
+    keyring.readSilently();
     QApplication::exec();
     for (auto it = lines.cbegin(); it != lines.cend(); ++it) {
         std::printf("%6d  %s\n", it.value(), it.key().toUtf8().constData());

@@ -31,8 +31,6 @@ public:
 
     [[nodiscard]] const std::optional<QString>& deliveryKey() const { return deliveryKey_; }
     [[nodiscard]] const std::optional<QString>& webhook() const { return webhook_; }
-    void setDeliveryKey(const std::optional<QString>& key) { deliveryKey_ = key; }
-    void setWebhook(const std::optional<QString>& webhook) { webhook_ = webhook; }
 
     // A read, an unlock or a save is out; a second one would open a second prompt.
     [[nodiscard]] bool working() const { return working_; }

@@ -63,10 +63,7 @@ PrivateSession::PrivateSession(bool withKeyring) {
     keyring_.write(password);
     keyring_.waitForBytesWritten(10000);
     keyring_.closeWriteChannel();
-    ready_ = runProgram(QStringLiteral("gdbus"),
-                        {"wait", "--session", "--timeout=10", "org.freedesktop.secrets"}, {},
-                        environment())
-                 .exitStatus == 0;
+    ready_ = owned(QStringLiteral("org.freedesktop.secrets"));
 }
 
 PrivateSession::~PrivateSession() {
@@ -74,6 +71,12 @@ PrivateSession::~PrivateSession() {
         process->kill();
         process->waitForFinished();
     }
+}
+
+bool PrivateSession::owned(const QString& name) const {
+    return runProgram(QStringLiteral("gdbus"), {"wait", "--session", "--timeout=10", name}, {},
+                      environment())
+               .exitStatus == 0;
 }
 
 void PrivateSession::freezeKeyring(bool frozen) const {
@@ -91,10 +94,7 @@ bool PrivateSession::restartKeyringLocked() {
     stopKeyring();
     keyring_.start(QStringLiteral("gnome-keyring-daemon"),
                    {"--foreground", "--components=secrets"});
-    return runProgram(QStringLiteral("gdbus"),
-                      {"wait", "--session", "--timeout=10", "org.freedesktop.secrets"}, {},
-                      environment())
-               .exitStatus == 0;
+    return owned(QStringLiteral("org.freedesktop.secrets"));
 }
 
 bool PrivateSession::unlockFromOutside() const {
@@ -114,10 +114,7 @@ bool PrivateSession::startPrompter() {
     prompter_.waitForFinished();
     prompter_.setProcessEnvironment(display_);
     prompter_.start(QStringLiteral("/usr/libexec/gcr-prompter"), {});
-    return runProgram(QStringLiteral("gdbus"),
-                      {"wait", "--session", "--timeout=10", "org.gnome.keyring.SystemPrompter"}, {},
-                      environment())
-               .exitStatus == 0;
+    return owned(QStringLiteral("org.gnome.keyring.SystemPrompter"));
 }
 
 bool PrivateSession::answerPrompt(bool unlock) const {

@@ -33,6 +33,9 @@ public:
     [[nodiscard]] QProcessEnvironment environment() const;
 
 private:
+    // Whether the name has an owner on this bus within ten seconds.
+    [[nodiscard]] bool owned(const QString& name) const;
+
     QTemporaryDir directory_;
     QProcess bus_;
     QProcess keyring_;

@@ -19,10 +19,10 @@ ProcessOutcome probe(const QProcessEnvironment& environment, const QStringList& 
     return runProgram(QStringLiteral(QUILLO_VAULT_PROBE), arguments, value, environment);
 }
 
-// A second save replaces the one item. A keyring that holds its name but
-// never answers: the read gives up at its deadline. A locked one: the silent
-// read neither unlocks nor prompts; the interactive one asks to unlock, which
-// no prompter on this bus can grant.
+// A second save replaces the one item. A locked keyring: the silent read
+// neither unlocks nor prompts; the interactive one asks to unlock, which no
+// prompter on this bus can grant. (A keyring that never answers is
+// KeyringTest's.)
 TEST(VaultIsolation, SaveReplacesAndLockedKeyringReadsNothing) {
     const PrivateSession session(true);
     ASSERT_TRUE(session.ready());
@@ -34,9 +34,6 @@ TEST(VaultIsolation, SaveReplacesAndLockedKeyringReadsNothing) {
         runProgram(QStringLiteral("secret-tool"), {"search", "--all", "account", saveItem[1]}, {},
                    environment);
     EXPECT_EQ(found.standardOutput.count("\nschema = news.quillo.printer\n"), 1);
-    session.freezeKeyring(true);
-    EXPECT_EQ(probe(environment, readSilently).exitStatus, 2);
-    session.freezeKeyring(false);
     ASSERT_EQ(probe(environment, readSilently).standardOutput, secret);
 
     const ProcessOutcome locked =

@@ -100,7 +100,10 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
     };
     for (const RunCase& row : cases) {
         SCOPED_TRACE((row.line + u'|' + row.calls).toStdString());
-        QFile::remove(tool.state("calls"));
+        QFile::remove(tool.state("download.hold"));
+        stepTimeLimit = row.hangs ? std::chrono::seconds(2) : toolStepTimeLimit;
+        makeDelegate(row.preview ? QStringList{"--preview-settings"} : QStringList{});
+        holdSecrets(row.token, row.webhook);
         QFile::remove(pdf);
         QFile::remove(displayFramePath(pdf));
         if (row.pdf != Pdf::missing) {
@@ -110,14 +113,9 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
         tool.answer(download, QByteArray(row.check).replace("@PDF@", pdf.toUtf8()),
                     row.checkStatus);
         tool.answer("print", row.print);
-        QFile::remove(tool.state("download.hold"));
         if (row.hangs) {
             tool.hold(download);
         }
-        stepTimeLimit = row.hangs ? std::chrono::seconds(2) : toolStepTimeLimit;
-        makeDelegate(row.preview ? QStringList{"--preview-settings"} : QStringList{});
-        delegate->keyring().setDeliveryKey(row.token);
-        delegate->keyring().setWebhook(row.webhook);
         defaults().setString(PreferenceKey::destination, QString::fromLatin1(row.destination));
         defaults().setString(PreferenceKey::printer, row.printer);
         delegate->runAgent(true);
@@ -135,9 +133,8 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
 // The run takes the stored settings as they are when it starts, including
 // what another process (configure mode) wrote meanwhile.
 TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStarts) {
+    holdSecrets(QStringLiteral("key-1"), hook);
     tool.hold(download);
-    delegate->keyring().setDeliveryKey(QStringLiteral("key-1"));
-    delegate->keyring().setWebhook(hook);
     defaults().setString(PreferenceKey::destination, QStringLiteral("both"));
     defaults().setString(PreferenceKey::printer, QStringLiteral("Office"));
 
@@ -219,10 +216,9 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
         stored.setString(PreferenceKey::authorizedBuild, QStringLiteral("earlier"));
     });
     makeDelegate();
+    holdSecrets(QStringLiteral("old key"), hook);
     storeSecrets(QStringLiteral("new key"), hook);
-    QFile::remove(tool.state("calls"));
     tool.hold(download);
-    delegate->keyring().setDeliveryKey(QStringLiteral("old key"));
     delegate->runAgent(false);
     ASSERT_TRUE(QTest::qWaitFor([this] { return tool.lines("calls").contains(download); }, 20000));
     statuses.clear();
@@ -261,8 +257,7 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
         defaults().setString(PreferenceKey::destination, QString::fromLatin1(destination));
         defaults().setString(PreferenceKey::printer, storedPrinter);
         defaults().setInteger(PreferenceKey::maxPages, pages);
-        delegate->keyring().setDeliveryKey(QStringLiteral("key"));
-        delegate->keyring().setWebhook(webhook);
+        holdSecrets(QStringLiteral("key"), webhook);
         deliver = answer;
         delegate->syncNow();
         const bool asked = !informative.isEmpty();
@@ -285,7 +280,7 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     QDir().mkpath(feed);
     testing::writeFile(pdf, testing::grayLetterPdf(0));
     testing::writeFile(feed + "/latest.json", R"({"pdf":")" + pdf.toUtf8() + "\"}");
-    delegate->keyring().setDeliveryKey(QStringLiteral("key"));
+    holdSecrets(QStringLiteral("key"), {});
     defaults().setString(PreferenceKey::origin, "https://news.example/");
     delegate->preview();
     delegate->showSettings();
@@ -299,7 +294,7 @@ TEST_F(AppDelegateTest, ActionsOpenTheIssueItsPreviewAndTheNewsroom) {
     settle();
     EXPECT_EQ(delegate->status(),
               QStringLiteral("The issue must contain portrait US Letter pages."));
-    delegate->keyring().setDeliveryKey(QStringLiteral("another key"));
+    holdSecrets(QStringLiteral("another key"), {});
     EXPECT_EQ(delegate->cachedPDF(), std::nullopt);
 
     // A stored origin opens only as an absolute address.

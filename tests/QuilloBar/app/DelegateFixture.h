@@ -117,6 +117,16 @@ protected:
         stored.sync();
     }
 
+    // Stores the secrets and lets the delegate read them as at launch; the
+    // check that read starts is over and forgotten on return.
+    void holdSecrets(const std::optional<QString>& key, const std::optional<QString>& webhook) {
+        storeSecrets(key, webhook);
+        delegate->keyring().readSilently();
+        settle();
+        statuses.clear();
+        QFile::remove(tool.state("calls"));
+    }
+
     // Starts a run with the key and waits for its end.
     void run(bool delivery) const {
         delegate->runAgent(delivery);

@@ -4,8 +4,6 @@
 // status line as it comes and ends with the run. The end-to-end tests kill it
 // wherever a reader's agent may die; scripts/demo.sh --auto runs it.
 #include "QuilloBar/app/AppDelegate.h"
-#include "store/Preferences.h"
-#include "store/Vault.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -24,10 +22,16 @@ int main(int argc, char** argv) {
                 QMetaObject::invokeMethod(qApp, &QApplication::quit, Qt::QueuedConnection);
             }
         });
-    delegate.keyring().setDeliveryKey(
-        quillo::Vault::lookup(quillo::SecretAccount::deliveryKey, /*interactive=*/false).value);
-    delegate.keyring().setWebhook(
-        quillo::Vault::lookup(quillo::SecretAccount::einkWebhook, /*interactive=*/false).value);
-    delegate.syncNow();
-    return delegate.running() ? QApplication::exec() : 1;
+    // The secrets come from the agent's own silent read; the delegate's launch
+    // check is left out, so the delivery makes the tool's first request.
+    quillo::Keyring& keyring = delegate.keyring();
+    QObject::disconnect(&keyring, &quillo::Keyring::readFinished, &delegate, nullptr);
+    QObject::connect(&keyring, &quillo::Keyring::readFinished, [&delegate] {
+        delegate.syncNow();
+        if (!delegate.running()) {
+            QApplication::exit(1);
+        }
+    });
+    keyring.readSilently();
+    return QApplication::exec();
 }

@@ -145,8 +145,8 @@ TEST_F(KeyringTest, SaveIntoALockedKeyringKeepsTheTypedKeyWhenRefused) {
 TEST_F(KeyringTest, ButtonsWaitForARunAndALateTrayHostWaitsForTheEdits) {
     int restarts = 0;
     QObject::connect(delegate.get(), &AppDelegate::restartRequested, [&restarts] { ++restarts; });
+    holdSecrets(key, std::nullopt);
     tool.hold(download);
-    delegate->keyring().setDeliveryKey(key);
     delegate->runAgent(false);
     delegate->showSettings();
     delegate->form().setNeedsUnlock(true);

@@ -7,9 +7,7 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QFileInfo>
-#include <QImage>
 #include <QMenu>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <vector>
@@ -85,16 +83,14 @@ TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
               (QList<std::pair<bool, QByteArray>>{
                   {true, {}}, {false, "wayland/1"}, {false, longest}, {false, {}}, {false, {}}}));
 
-    QTemporaryDir pictures;
-    const QString picture = pictures.filePath(QStringLiteral("settings.png"));
+    // A picture that cannot be written fails the launch, which stays its own
+    // (one that is written is Appearance's).
     QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
     noBus.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
-    for (const auto& [path, status] : {std::pair{picture, 0}, {"/nonexistent/a.png", 1}}) {
-        const auto outcome = testing::runQuilloBar(
-            {QStringLiteral("--preview-settings"), QStringLiteral("--snapshot"), path}, {}, noBus);
-        EXPECT_EQ(outcome.exitStatus, status) << outcome.standardError.data();
-    }
-    EXPECT_EQ(QImage(picture).width(), 480);
+    const auto outcome = testing::runQuilloBar(
+        {QStringLiteral("--preview-settings"), QStringLiteral("--snapshot"), "/nonexistent/a.png"},
+        {}, noBus);
+    EXPECT_EQ(outcome.exitStatus, 1) << outcome.standardError.data();
     QTest::qWait(200);
     EXPECT_EQ(reopened.size(), 5);
 }
