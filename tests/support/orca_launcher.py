@@ -9,9 +9,14 @@ line at a time (Orca's launcher leaves it block-buffered, so nothing can be
 read while it runs), and it starts beside the user's own Orca (the launcher
 refuses to, by process name) and never touches the user's settings.
 """
+import os
 import sys
 
+import lifetime
+
 log, prefs = sys.argv[1], sys.argv[2]
+# Ends with the test's reader however that ends, killed or not.
+lifetime.on_end_of(lifetime.starter(), lambda: os._exit(0))
 sys.argv = sys.argv[:1]
 
 from orca import debug, settings  # noqa: E402

@@ -136,14 +136,17 @@ def said(at_least=0):
     """The sentences Orca logged since the last call, once it is quiet."""
     sentences = []
     quiet = 0
-    for _ in range(200):
+    for _ in range(300):
         chunk = log.read()
         for match in map(SPEECH.search, chunk.splitlines()):
             # A key's own name is echoed with a space behind it.
             if match and not match.group(1).endswith(" "):
                 sentences.append(match.group(1))
         quiet = 0 if chunk else quiet + 1
-        if quiet >= 10 and len(sentences) >= at_least:
+        # On a busy machine Orca may answer a key seconds late: before its
+        # first sentence only a long silence means it says nothing, or its
+        # answer would be taken for the next key's.
+        if len(sentences) >= at_least and quiet >= (10 if sentences else 80):
             break
         settle(0.1)
     return "|".join(sentences)
@@ -206,6 +209,11 @@ for line in sys.stdin:
 
 if orca:
     orca.terminate()
-    orca.wait()
+    try:
+        orca.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        # Orca's own shutdown can hang once the window it read is gone.
+        orca.kill()
+        orca.wait()
 launcher.terminate()
 launcher.wait()
