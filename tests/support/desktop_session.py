@@ -21,7 +21,7 @@ children = []
 def start(arguments, env=None, **options):
     child = subprocess.Popen(arguments, env=env or environment, stdin=subprocess.DEVNULL,
                              stdout=options.pop("stdout", subprocess.DEVNULL),
-                             stderr=subprocess.DEVNULL, **options)
+                             stderr=options.pop("stderr", subprocess.DEVNULL), **options)
     children.append(child)
     return child
 

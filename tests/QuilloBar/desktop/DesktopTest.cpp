@@ -1,5 +1,5 @@
 // The agent on desktops nobody here wrote: X11 window managers on two screen
-// sizes and GNOME Shell on Wayland, each run by a script of tests/support/
+// sizes, GNOME Shell and KWin on Wayland, each run by a script of tests/support/
 // in a process group of its own, which is killed if the script hangs.
 #include "tests/support/QuilloBarProcess.h"
 
@@ -84,6 +84,17 @@ TEST(Desktops, GnomeShellDrawsTheTrayIconAndBringsTheWindowForward) {
               QStringList(6, "light").join(' ').toStdString());
     EXPECT_EQ(lines["entry"].join(' ').toStdString(), "news.quillo.QuilloBar.desktop");
     EXPECT_EQ(lines["shell-launch"].join(' ').toStdString(), "focused");
+    EXPECT_TRUE(QStringList({"focused", "attention"}).contains(lines["relaunch"].join(' ')))
+        << lines["relaunch"].join(' ').toStdString();
+}
+
+// KWin prevents focus stealing as GNOME Shell does: a launch without a token
+// still marks the running window, with a token the agent asks for itself.
+TEST(Desktops, KWinMarksTheWindowOnARelaunchWithoutToken) {
+    const auto lines = runDesktop(QStringLiteral("kwin_wayland.py"), {testing::buildRoot()});
+    if (lines.contains("skip:")) {
+        GTEST_SKIP() << lines["skip:"].join(' ').toStdString();
+    }
     EXPECT_TRUE(QStringList({"focused", "attention"}).contains(lines["relaunch"].join(' ')))
         << lines["relaunch"].join(' ').toStdString();
 }
