@@ -27,7 +27,7 @@ if [ "${1:-}" != --run ]; then
         gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
         orca
         xfwm4 metacity openbox python3-xlib gnome-shell gnome-shell-extension-appindicator
-        kwin-wayland
+        kwin-wayland plasma-desktop plasma-workspace qtwayland5
     )
 fi
 
