@@ -26,6 +26,7 @@ if [ "${1:-}" != --run ]; then
         xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
         gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
         orca
+        gdb
         xfwm4 metacity openbox python3-xlib gnome-shell gnome-shell-extension-appindicator
         kwin-wayland plasma-desktop plasma-workspace qtwayland5
     )

@@ -130,15 +130,27 @@ bool TrayItemObject::claimPath() {
         connection.registerObject(itemPath, registered, QDBusConnection::ExportAdaptors);
         return false;
     }
-    // A host that read the item before it was claimed reads the icon again,
-    // but the theme path only when told it changed, with its new value
-    // (GNOME's AppIndicator extension skips a property it found missing).
-    relaySignal();
+    // A host may have asked Qt's object for the properties just before: that
+    // answer, queued on this thread, lacks the theme path. Announced after it,
+    // the path reaches the host as a change to what it read.
+    QMetaObject::invokeMethod(this, &TrayItemObject::announceThemePath, Qt::QueuedConnection);
+    return true;
+}
+
+void TrayItemObject::announceThemePath() {
+    // GNOME's AppIndicator extension takes a property its first read missed
+    // from PropertiesChanged only: it drops NewIconThemePath then, and NewIcon
+    // re-reads only what it saw. Other hosts read the item again on NewIcon.
+    QDBusMessage changed = QDBusMessage::createSignal(itemPath, propertiesInterface,
+                                                      QStringLiteral("PropertiesChanged"));
+    changed << itemInterface << QVariantMap{{themePathProperty, themePath_}} << QStringList();
     QDBusMessage themePath =
         QDBusMessage::createSignal(itemPath, itemInterface, QStringLiteral("NewIconThemePath"));
     themePath << themePath_;
+    QDBusConnection connection(connectionName_);
+    connection.send(changed);
+    connection.send(QDBusMessage::createSignal(itemPath, itemInterface, QStringLiteral("NewIcon")));
     connection.send(themePath);
-    return true;
 }
 
 QString TrayItemObject::introspect(const QString& /*path*/) const {

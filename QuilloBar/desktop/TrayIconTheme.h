@@ -49,6 +49,7 @@ public:
     Q_SLOT void relayStatus(const QString& status);
 
 private:
+    void announceThemePath();
     QVariantMap properties() const;
     QDBusMessage answerProperties(const QDBusMessage& message) const;
     bool forwardMethod(const QDBusMessage& message) const;

@@ -11,6 +11,9 @@ what the shell shows, one line each:
                    tray icon is drawn in the bar's own light colour, "grey"
                    when it is drawn as the file or pixels have it, "none"
                    when no icon came
+  tray-held LEVEL  the same for a start held in gdb so that the extension
+                   reads the item before the agent answers for it (where
+                   gdb is installed; else a line "held-skip: WHY")
   entry APP        the shell's application for the agent's window
   shell-launch S   the shell launches the entry while another window has the
                    focus: S is "focused", "attention" (the window asks for
@@ -24,6 +27,7 @@ group of its own, which the caller may kill as a whole.
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 
@@ -112,12 +116,27 @@ def indicator_level():
     return "light" if sum(level >= 225 for level in levels) >= 30 else "grey"
 
 
-def tray_start():
-    agent = start([f"{root_dir}/bin/quillo-bar"])
+def tray_start(held):
+    """One start of the agent; held, its main thread waits two seconds in gdb
+    between Qt's item registering with the watcher and the agent answering
+    for it, so that the host reads the item first, as it does under load."""
+    if held:
+        commands = ["set non-stop on", "set startup-with-shell off", "set breakpoint pending on",
+                    "break quillo::serveIconThemePath", "run", "shell sleep 2", "delete",
+                    "continue"]
+        debugger = start(["gdb", "-batch", "-nx"] + [f"-ex={command}" for command in commands] +
+                         ["--args", f"{root_dir}/bin/quillo-bar"])
+    else:
+        agent = start([f"{root_dir}/bin/quillo-bar"])
     level = wait_for(lambda: (lambda seen: seen if seen == "light" else None)(indicator_level()),
-                     8) or indicator_level()
-    agent.terminate()
-    agent.wait(10)
+                     12 if held else 8) or indicator_level()
+    if held:
+        for child in open(f"/proc/{debugger.pid}/task/{debugger.pid}/children").read().split():
+            os.kill(int(child), signal.SIGTERM)
+        debugger.wait(10)
+    else:
+        agent.terminate()
+        agent.wait(10)
     wait_for(lambda: indicator_level() == "none", 10)
     return level
 
@@ -160,7 +179,11 @@ welcome-dialog-last-shown-version='999'
         return
     environment["QT_QPA_PLATFORM"] = "wayland"
 
-    print("tray " + " ".join(tray_start() for _ in range(starts)), flush=True)
+    print("tray " + " ".join(tray_start(False) for _ in range(starts)), flush=True)
+    if shutil.which("gdb"):
+        print(f"tray-held {tray_start(True)}", flush=True)
+    else:
+        print("held-skip: gdb is not installed (scripts/install-deps.sh installs it)", flush=True)
 
     # The agent's first run opens its window; another program's window, as
     # large as the screen, takes the focus from it.
