@@ -109,11 +109,12 @@ TEST(Desktops, KWinMarksTheWindowOnARelaunchWithoutToken) {
 // Dark and dark on Breeze, as it does for an icon in KDE's text style; one
 // filled with a fixed colour (GNOME's #bebebe, gray level 190) fails both rows.
 TEST(Desktops, PlasmaDrawsTheTrayIconInThePanelsTextColour) {
-    const struct {
+    struct Row {
         const char* scheme;
-        int glyphLow, glyphHigh;
-    } rows[] = {{"BreezeDark", 225, 255}, {"BreezeLight", 0, 80}};
-    for (const auto& row : rows) {
+        int glyphLow; // the glyph's gray levels
+        int glyphHigh;
+    };
+    for (const Row& row : {Row{"BreezeDark", 225, 255}, Row{"BreezeLight", 0, 80}}) {
         SCOPED_TRACE(row.scheme);
         const auto lines = runDesktop(QStringLiteral("plasma_shell.py"),
                                       {testing::buildRoot(), QString::fromLatin1(row.scheme)});
