@@ -28,7 +28,7 @@ if [ "${1:-}" != --run ]; then
         orca
         gdb
         xfwm4 metacity openbox python3-xlib gnome-shell gnome-shell-extension-appindicator
-        kwin-wayland
+        kwin-wayland plasma-desktop plasma-workspace qtwayland5
     )
 fi
 

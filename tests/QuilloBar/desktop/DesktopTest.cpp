@@ -1,5 +1,5 @@
 // The agent on desktops nobody here wrote: X11 window managers on two screen
-// sizes, GNOME Shell and KWin on Wayland, each run by a script of tests/support/
+// sizes, GNOME Shell, KWin and Plasma on Wayland, each run by a script of tests/support/
 // in a process group of its own, which is killed if the script hangs.
 #include "tests/support/QuilloBarProcess.h"
 
@@ -103,6 +103,29 @@ TEST(Desktops, KWinMarksTheWindowOnARelaunchWithoutToken) {
     }
     EXPECT_TRUE(QStringList({"focused", "attention"}).contains(lines["relaunch"].join(' ')))
         << lines["relaunch"].join(' ').toStdString();
+}
+
+// Plasma's panel draws the tray icon in its own text colour, light on Breeze
+// Dark and dark on Breeze, as it does for an icon in KDE's text style; one
+// filled with a fixed colour (GNOME's #bebebe, gray level 190) fails both rows.
+TEST(Desktops, PlasmaDrawsTheTrayIconInThePanelsTextColour) {
+    struct Row {
+        const char* scheme;
+        int glyphLow; // the glyph's gray levels
+        int glyphHigh;
+    };
+    for (const Row& row : {Row{"BreezeDark", 225, 255}, Row{"BreezeLight", 0, 80}}) {
+        SCOPED_TRACE(row.scheme);
+        const auto lines = runDesktop(QStringLiteral("plasma_shell.py"),
+                                      {testing::buildRoot(), QString::fromLatin1(row.scheme)});
+        if (lines.contains("skip:")) {
+            GTEST_SKIP() << lines["skip:"].join(' ').toStdString();
+        }
+        const QStringList tray = lines["tray"];
+        ASSERT_EQ(tray.size(), 2) << tray.join(' ').toStdString();
+        EXPECT_GE(tray[0].toInt(), row.glyphLow) << "on a panel of " << tray[1].toStdString();
+        EXPECT_LE(tray[0].toInt(), row.glyphHigh) << "on a panel of " << tray[1].toStdString();
+    }
 }
 
 // Qt's KDE theme starts from KDE's colour scheme, here Breeze Dark: the
