@@ -84,11 +84,10 @@ TEST_F(DisplayRendererTest, AcceptsOnlyIssuesOfOneToFourUnrotatedLetterPages) {
     EXPECT_EQ(render(testing::grayLetterPdf(255), DisplayModel::og), DisplayError::render);
 }
 
-// The frame is the whole-page draw bit for bit, on edges at every slope,
-// text, curves, photographs, a page spilling past its media box (drawn whole
-// even with a smaller crop box) and one not at the origin, and grays either
-// side of the threshold; and the PNG holds exactly the frame's pixels, 1-bit
-// gray.
+// The frame is the whole-page draw bit for bit, on strokes, text, curves,
+// photographs, a page spilling past its media box (drawn whole even with a
+// smaller crop box) and one not at the origin, and grays either side of the
+// threshold; and the PNG holds exactly the frame's pixels, 1-bit gray.
 TEST_F(DisplayRendererTest, DrawsTheFrameOfTheWholePageDrawnAtOnce) {
     const FixturePage strokes{{-20, 30, 592, 822},
                               std::nullopt,
@@ -100,7 +99,6 @@ TEST_F(DisplayRendererTest, DrawsTheFrameOfTheWholePageDrawnAtOnce) {
     const FixturePage cropped{usLetter, testing::PdfBox{100, 100, 512, 692}, std::nullopt,
                               "0 g 0 0 612 792 re f -300 0 290 792 re f 622 0 290 792 re f"};
     const std::vector<std::pair<const char*, QByteArray>> issues = {
-        {"strokes", testing::strokesLetterPdf()},
         {"shapes off the origin", testing::fixturePdf({strokes})},
         {"spilling strokes", testing::fixturePdf({spilling})},
         {"cropped and spilling", testing::fixturePdf({cropped})},
