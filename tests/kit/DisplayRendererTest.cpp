@@ -114,8 +114,7 @@ TEST_F(DisplayRendererTest, DrawsTheFrameOfTheWholePageDrawnAtOnce) {
             const auto reference =
                 testing::referenceFrame(path("issue.pdf"), width(model), height(model));
             ASSERT_TRUE(reference);
-            EXPECT_EQ(frame.packed.size(), reference->size());
-            EXPECT_EQ(testing::differingPixels(frame.packed, *reference), 0);
+            EXPECT_TRUE(frame.packed == *reference);
             QImage packed(frame.packed.data(), frame.width, frame.height, frame.width / 8,
                           QImage::Format_Mono);
             packed.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
