@@ -40,10 +40,6 @@ protected:
         }
         return std::nullopt;
     }
-
-    [[nodiscard]] PngFrame frame() const {
-        return testing::readPngFrame(output).value_or(PngFrame{});
-    }
 };
 
 FixturePage pageWith(testing::PdfBox mediaBox, std::optional<int> rotate = std::nullopt) {
@@ -118,7 +114,7 @@ TEST_F(DisplayRendererTest, DrawsTheFrameOfTheWholePageDrawnAtOnce) {
             QImage packed(frame.packed.data(), frame.width, frame.height, frame.width / 8,
                           QImage::Format_Mono);
             packed.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
-            const PngFrame written = this->frame();
+            const PngFrame written = testing::readPngFrame(output).value_or(PngFrame{});
             EXPECT_EQ(std::pair(written.bitDepth, written.colorType), std::pair(1, 0));
             EXPECT_TRUE(packed.convertToFormat(QImage::Format_Grayscale8) == written.image);
         }
