@@ -1,5 +1,5 @@
 // The input is the feed's latest.json, with "@FEED@" standing for the feed
-// folder, which holds an issue, a folder and a FIFO.
+// folder, which holds an issue, a folder with an issue of its own and a FIFO.
 #include "agent/IssueCache.h"
 #include "tests/fuzz/FuzzTarget.h"
 
@@ -15,6 +15,7 @@ void quillo::fuzz::testOne(std::string_view input) {
     if (!std::filesystem::exists(folder)) {
         std::filesystem::create_directories(folder + "/nested");
         scratchFile(folder + "/issue-12.pdf", "%PDF-1.4\n");
+        scratchFile(folder + "/nested/issue-12.pdf", "%PDF-1.4\n");
         ::mkfifo((folder + "/pipe.pdf").c_str(), 0600);
     }
     QByteArray pointer = QByteArrayView(input).toByteArray();

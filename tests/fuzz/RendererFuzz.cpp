@@ -16,8 +16,7 @@ void quillo::fuzz::testOne(std::string_view input) {
                     frame.packed.size() == std::size_t{800} / 8 * 480,
                 "a frame has the model's size");
         const auto reference = testing::referenceFrame(pdf, frame.width, frame.height);
-        require(reference && testing::differingPixels(frame.packed, *reference) == 0,
-                "a frame is the whole page drawn at once");
+        require(reference && frame.packed == *reference, "a frame is the whole page drawn at once");
     } catch (const DisplayError&) {
     }
 }

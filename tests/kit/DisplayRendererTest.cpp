@@ -40,10 +40,6 @@ protected:
         }
         return std::nullopt;
     }
-
-    [[nodiscard]] PngFrame frame() const {
-        return testing::readPngFrame(output).value_or(PngFrame{});
-    }
 };
 
 FixturePage pageWith(testing::PdfBox mediaBox, std::optional<int> rotate = std::nullopt) {
@@ -84,11 +80,10 @@ TEST_F(DisplayRendererTest, AcceptsOnlyIssuesOfOneToFourUnrotatedLetterPages) {
     EXPECT_EQ(render(testing::grayLetterPdf(255), DisplayModel::og), DisplayError::render);
 }
 
-// The frame is the whole-page draw bit for bit, on edges at every slope,
-// text, curves, photographs, a page spilling past its media box (drawn whole
-// even with a smaller crop box) and one not at the origin, and grays either
-// side of the threshold; and the PNG holds exactly the frame's pixels, 1-bit
-// gray.
+// The frame is the whole-page draw bit for bit, on strokes, text, curves,
+// photographs, a page spilling past its media box (drawn whole even with a
+// smaller crop box) and one not at the origin, and grays either side of the
+// threshold; and the PNG holds exactly the frame's pixels, 1-bit gray.
 TEST_F(DisplayRendererTest, DrawsTheFrameOfTheWholePageDrawnAtOnce) {
     const FixturePage strokes{{-20, 30, 592, 822},
                               std::nullopt,
@@ -100,7 +95,6 @@ TEST_F(DisplayRendererTest, DrawsTheFrameOfTheWholePageDrawnAtOnce) {
     const FixturePage cropped{usLetter, testing::PdfBox{100, 100, 512, 692}, std::nullopt,
                               "0 g 0 0 612 792 re f -300 0 290 792 re f 622 0 290 792 re f"};
     const std::vector<std::pair<const char*, QByteArray>> issues = {
-        {"strokes", testing::strokesLetterPdf()},
         {"shapes off the origin", testing::fixturePdf({strokes})},
         {"spilling strokes", testing::fixturePdf({spilling})},
         {"cropped and spilling", testing::fixturePdf({cropped})},
@@ -116,12 +110,11 @@ TEST_F(DisplayRendererTest, DrawsTheFrameOfTheWholePageDrawnAtOnce) {
             const auto reference =
                 testing::referenceFrame(path("issue.pdf"), width(model), height(model));
             ASSERT_TRUE(reference);
-            EXPECT_EQ(frame.packed.size(), reference->size());
-            EXPECT_EQ(testing::differingPixels(frame.packed, *reference), 0);
+            EXPECT_TRUE(frame.packed == *reference);
             QImage packed(frame.packed.data(), frame.width, frame.height, frame.width / 8,
                           QImage::Format_Mono);
             packed.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
-            const PngFrame written = this->frame();
+            const PngFrame written = testing::readPngFrame(output).value_or(PngFrame{});
             EXPECT_EQ(std::pair(written.bitDepth, written.colorType), std::pair(1, 0));
             EXPECT_TRUE(packed.convertToFormat(QImage::Format_Grayscale8) == written.image);
         }

@@ -48,8 +48,9 @@ TEST(VaultIsolation, SaveReplacesAndLockedKeyringReadsNothing) {
     monitor.start(QStringLiteral("dbus-monitor"), {QStringLiteral("--session")});
     ASSERT_TRUE(monitor.waitForReadyRead(10000));
     // The bus delivers in order: a call to nobody marks where each read ends.
-    for (const auto* read : {&readSilently, &readInteractively}) {
-        EXPECT_EQ(probe(environment, *read).exitStatus, 2);
+    for (const auto& [read, problem] : {std::pair(&readSilently, "locked Login\n"),
+                                        std::pair(&readInteractively, "dismissed Login\n")}) {
+        EXPECT_EQ(probe(environment, *read).standardError, problem);
         runProgram(QStringLiteral("dbus-send"),
                    {"--session", "/quillo/test", "quillo.test.ReadDone"}, {}, environment);
     }

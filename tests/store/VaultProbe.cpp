@@ -3,7 +3,6 @@
 //   vault-probe save ACCOUNT                value on stdin; 0, or 1 with the message
 //   vault-probe read ACCOUNT [interactive]  value on stdout; 0, or 2 when absent,
 //                                           with the problem and keyring on stderr
-//   vault-probe probe ACCOUNT               the problem and keyring on stdout
 #include "store/Vault.h"
 
 #include <cstdio>
@@ -21,10 +20,6 @@ int main(int argc, char** argv) {
             .arg(QString::fromLatin1(names[static_cast<int>(found.problem)]), found.keyring)
             .toUtf8();
     };
-    if (std::string_view(argv[1]) == "probe") {
-        std::fputs(problem(quillo::Vault::probe(account)).constData(), stdout);
-        return 0;
-    }
     if (std::string_view(argv[1]) != "save") {
         const auto found = quillo::Vault::lookup(account, argc > 3);
         std::fputs(found.value.value_or(QString()).toUtf8().constData(), stdout);

@@ -4,9 +4,7 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <array>
 #include <charconv>
-#include <cmath>
 #include <gtest/gtest.h>
 
 namespace quillo::testing {
@@ -51,28 +49,6 @@ QByteArray fixturePdf(const std::vector<FixturePage>& pages) {
 
 QByteArray grayLetterPdf(int gray) {
     return fixturePdf({{.content = number(gray / 255.0) + " g 0 0 612 792 re f"}});
-}
-
-QByteArray strokesLetterPdf() {
-    constexpr std::array widths{0.2, 0.45, 0.8, 1.3, 2.1, 3.7, 6.5};
-    std::string content = "0 G ";
-    for (int row = 0; row < 11; ++row) {
-        content += std::to_string(row % 3) + " J ";
-        for (std::size_t column = 0; column < widths.size(); ++column) {
-            content += number(widths.at(column)) + " w ";
-            const double x = 45 + 87.0 * static_cast<double>(column);
-            const double y = 12 + 73.0 * row;
-            for (int ray = 0; ray < 12; ++ray) {
-                const double angle =
-                    (row * 7.3 + static_cast<double>(column) * 2.9 + ray * 15.0) * M_PI / 180;
-                content += number(x + 6 * std::cos(angle)) + " " + number(y + 6 * std::sin(angle)) +
-                           " m " + number(x + 36 * std::cos(angle)) + " " +
-                           number(y + 36 * std::sin(angle)) + " l ";
-            }
-            content += "S ";
-        }
-    }
-    return fixturePdf({{.content = content}});
 }
 
 void writeFile(const QString& path, const QByteArray& bytes) {

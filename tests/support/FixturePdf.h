@@ -28,10 +28,6 @@ QByteArray fixturePdf(const std::vector<FixturePage>& pages);
 // A one-page letter issue filled with one gray value (0 black .. 255 white).
 QByteArray grayLetterPdf(int gray);
 
-// A letter page of black strokes at many angles and widths, with every cap:
-// anti-aliased edges crossing pixels at every slope.
-QByteArray strokesLetterPdf();
-
 // Writes the bytes to path; fails the current test when it cannot.
 void writeFile(const QString& path, const QByteArray& bytes);
 // An executable file (a stand-in tool) with these contents.

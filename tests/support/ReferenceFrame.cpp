@@ -1,7 +1,6 @@
 #include "tests/support/ReferenceFrame.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -114,15 +113,6 @@ std::optional<std::vector<unsigned char>> referenceFrame(const std::string& pdf,
     pdf_drop_document(context, document);
     fz_drop_context(context);
     return frame;
-}
-
-int differingPixels(const std::vector<unsigned char>& one,
-                    const std::vector<unsigned char>& other) {
-    int count = 0;
-    for (std::size_t index = 0; index < std::min(one.size(), other.size()); ++index) {
-        count += std::popcount(static_cast<unsigned>(one[index] ^ other[index]));
-    }
-    return count;
 }
 
 } // namespace quillo::testing

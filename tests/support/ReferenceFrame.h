@@ -15,7 +15,4 @@ namespace quillo::testing {
 std::optional<std::vector<unsigned char>> referenceFrame(const std::string& pdf, int width,
                                                          int height);
 
-// How many pixels two packed frames of the same size disagree on.
-int differingPixels(const std::vector<unsigned char>& one, const std::vector<unsigned char>& other);
-
 } // namespace quillo::testing
