@@ -22,9 +22,9 @@ if [ "${1:-}" != --run ]; then
         dbus dbus-bin dbus-daemon gnome-keyring libsecret-tools libglib2.0-bin
         mupdf-tools poppler-utils hyperfine time
         dpkg-dev file desktop-file-utils appstream lintian
-        cups-daemon openssl python3 curl
+        cups-daemon printer-driver-cups-pdf openssl python3 curl
         xvfb xauth x11-utils python3-gi gir1.2-glib-2.0 util-linux
-        gcr xdotool at-spi2-core gir1.2-atspi-2.0 xfce4-panel x11-apps netpbm
+        gcr xdotool at-spi2-core gir1.2-atspi-2.0 ghostscript xfce4-panel x11-apps netpbm
         orca
         gdb
         xfwm4 metacity openbox python3-xlib gnome-shell gnome-shell-extension-appindicator

@@ -3,6 +3,7 @@
 #include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
 
+#include <QDir>
 #include <QThread>
 #include <csignal>
 
@@ -23,10 +24,12 @@ QByteArray run(const QString& program, const QStringList& arguments, const QStri
 
 } // namespace
 
-PrivateCups::PrivateCups()
-    : server_(QString::fromUtf8(run(QStringLiteral("/usr/bin/python3"),
-                                    {script, QStringLiteral("start"), directory_.path()})
-                                    .trimmed())) {}
+PrivateCups::PrivateCups(bool cupsPdf)
+    : server_(QString::fromUtf8(
+          run(QStringLiteral("/usr/bin/python3"),
+              {script, cupsPdf ? QStringLiteral("start-pdf") : QStringLiteral("start"),
+               directory_.path()})
+              .trimmed())) {}
 
 PrivateCups::~PrivateCups() {
     freeze(false);
@@ -74,6 +77,20 @@ void PrivateCups::stall(const QString& exchange) const {
 
 bool PrivateCups::stalled() const {
     return QFile::exists(directory_.filePath(QStringLiteral("stalled")));
+}
+
+QByteArray PrivateCups::pdfOutput() const {
+    // cups-pdf writes its file last of all.
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        const auto files = QDir(directory_.filePath(QStringLiteral("pdf")))
+                               .entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time);
+        if (!files.isEmpty() &&
+            run(QStringLiteral("lpstat"), {QStringLiteral("-o"), pdfQueue()}, server_).isEmpty()) {
+            return readFile(files.first().filePath());
+        }
+        QThread::msleep(50);
+    }
+    return {};
 }
 
 QByteArray PrivateCups::printed() const {

@@ -11,7 +11,9 @@ namespace quillo::testing {
 
 class PrivateCups {
 public:
-    PrivateCups();
+    // With `cupsPdf`, also a queue pdfQueue() of the real cups-pdf driver on
+    // A4; only root can start it (ready() is false otherwise).
+    explicit PrivateCups(bool cupsPdf = false);
     ~PrivateCups();
     PrivateCups(const PrivateCups&) = delete;
     PrivateCups& operator=(const PrivateCups&) = delete;
@@ -21,6 +23,9 @@ public:
     // Its configuration, spool, logs and the file device's output.
     [[nodiscard]] QString directory() const { return directory_.path(); }
     static QString queue() { return QStringLiteral("Quillo"); }
+    static QString pdfQueue() { return QStringLiteral("QuilloPDF"); }
+    // The newest file cups-pdf wrote, once its job ended.
+    [[nodiscard]] QByteArray pdfOutput() const;
     // "title<TAB>options" of each job its filter ran, waiting until `count`
     // arrived or ten seconds passed, and then until no job is left to run.
     [[nodiscard]] QStringList filteredJobs(qsizetype count) const;

@@ -4,6 +4,10 @@
   private_cups.py start DIR   starts cupsd on DIR/cups.sock with a queue
                               "Quillo" printing into DIR/printed.pdf, writes
                               DIR/cupsd.pid and prints the CUPS_SERVER value
+  private_cups.py start-pdf DIR
+                              the same, and a queue "QuilloPDF" of the real
+                              cups-pdf driver on A4, writing into DIR/pdf/
+                              (root only: see start_pdf)
   private_cups.py stop DIR    stops that cupsd and its relay by their pids
 
 The CUPS_SERVER value is DIR/relay.sock, a relay in front of cupsd's socket
@@ -34,6 +38,7 @@ import time
 import lifetime
 
 QUEUE = "Quillo"
+PDF_QUEUE = "QuilloPDF"
 
 
 def write(path, text, mode=0o644):
@@ -118,11 +123,34 @@ exec cat
     return socket
 
 
-def start(base):
+def cups_pdf_conf(base):
+    # cups-pdf reads only /etc/cups/cups-pdf.conf: start_pdf mounts this copy
+    # over it in cupsd's own mount namespace.
+    os.makedirs(f"{base}/pdf", exist_ok=True)
+    os.chmod(f"{base}/pdf", 0o1777)
+    conf = f"{base}/cups-pdf.conf"
+    write(conf, f"""Out {base}/pdf
+AnonDirName {base}/pdf
+Spool {base}/cups-pdf-spool
+Log {base}/log
+UserUMask 0022
+Grp root
+""")
+    return conf
+
+
+def start(base, pdf=False):
     base = os.path.abspath(base)
     os.makedirs(base, exist_ok=True)
     socket = configure(base)
     command = ["cupsd", "-f", "-c", f"{base}/cupsd.conf", "-s", f"{base}/cups-files.conf"]
+    if pdf:
+        if os.getuid() != 0:
+            sys.exit("the cups-pdf queue needs root (a mount namespace of its own)")
+        # unshare and sh exec into cupsd: the pid written below stays cupsd's.
+        command = ["unshare", "-m", "--propagation", "private", "sh", "-c",
+                   'mount --bind "$0" /etc/cups/cups-pdf.conf && exec "$@"',
+                   cups_pdf_conf(base), *command]
     daemon = subprocess.Popen(
         command,
         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -143,6 +171,10 @@ def start(base):
     subprocess.run(["lpadmin", "-p", QUEUE, "-E", "-v", f"file://{base}/printed.pdf",
                     "-P", f"{base}/quillo.ppd"], env=environment, check=True,
                    capture_output=True)
+    if pdf:
+        subprocess.run(["lpadmin", "-p", PDF_QUEUE, "-E", "-v", "cups-pdf:/",
+                        "-P", "/usr/share/ppd/cups-pdf/CUPS-PDF_opt.ppd",
+                        "-o", "PageSize=A4"], env=environment, check=True, capture_output=True)
     # A second relay would take over the socket's name and leave the first
     # one serving nobody.
     if relay_pid(base) is None:
@@ -274,9 +306,9 @@ def stop(base):
 if __name__ == "__main__":
     if sys.argv[1:2] == ["relay"] and len(sys.argv) == 4:
         relay(sys.argv[2], int(sys.argv[3]))
-    elif len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop"):
+    elif len(sys.argv) != 3 or sys.argv[1] not in ("start", "start-pdf", "stop"):
         sys.exit(__doc__)
     elif sys.argv[1] == "stop":
         stop(sys.argv[2])
     else:
-        start(sys.argv[2])
+        start(sys.argv[2], pdf=sys.argv[1] == "start-pdf")
