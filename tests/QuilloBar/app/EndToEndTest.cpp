@@ -342,12 +342,8 @@ TEST_F(EndToEnd, FaultsEndInALineAndTheNextRunRecoversByItself) {
     const QString state =
         qEnvironmentVariable("XDG_STATE_HOME", QDir::homePath() + "/.local/state") + "/quillo";
     const QString feeds = QDir::homePath() + "/.config/quillo/feeds";
-    const QStringList fullDisk{"unshare",
-                               "-m",
-                               "sh",
-                               "-c",
-                               "mount -t tmpfs -o size=128k quillo-full \"$0\" && exec \"$1\"",
-                               feeds};
+    const QString mount = "mount -t tmpfs -o size=128k quillo-full \"$0\" && exec \"$1\"";
+    const QStringList fullDisk{"unshare", "-m", "sh", "-c", mount, feeds};
     struct Row {
         std::function<void()> before;
         std::function<void(QProcess&)> meanwhile;
