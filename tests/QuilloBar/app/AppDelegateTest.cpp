@@ -13,11 +13,9 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
-#include <QWidget>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
@@ -178,7 +176,6 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
             {true, {}, {}, false, {connect, "Authorize your connection in Settings"}},
             {false, key, hook, true,
              unauthorized + QStringList{"Connection authorized", checking, readyOn}},
-            {false, {}, {}, true, unauthorized + QStringList{missing}},
             {false, {}, hook, true, unauthorized + QStringList{missing}},
         };
     for (const auto& [authorized, token, webhook, unlock, expected] : cases) {

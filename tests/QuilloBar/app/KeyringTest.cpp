@@ -7,7 +7,6 @@
 #include "tests/store/PrivateSession.h"
 
 #include <QAbstractButton>
-#include <QTimer>
 #include <functional>
 #include <vector>
 
@@ -77,7 +76,6 @@ TEST_F(KeyringTest, EachKeyringStateEndsInItsOwnLine) {
     };
     const auto lockedOnDisk = [this] { return session.restartKeyringLocked(); };
     const std::vector<Case> cases{
-        {authorized, [] { return true; }, std::nullopt, false},
         {authorized, lockedOnDisk, true, false},
         {"Keyring \u201CLogin\u201D stays locked \u00B7 choose Unlock\u2026 to try again",
          lockedOnDisk, false, true},

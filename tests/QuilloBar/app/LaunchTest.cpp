@@ -96,8 +96,9 @@ TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
 }
 
 // The status line is cut after 90 user-perceived characters and stays one
-// literal line. (Which items are enabled when, the tray shell reads end to end.)
-TEST(StatusMenu, TitleIsTheStatusCutToOneLiteralLine) {
+// literal line. "Read latest issue" waits for a cached issue. (Sync now, the
+// tray shell reads end to end.)
+TEST(StatusMenu, TitleIsTheStatusCutToOneLiteralLineAndReadNeedsAnIssue) {
     const QString accent = QStringLiteral("e\u0301");
     const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
     const QString a89 = QString(89, u'a');
@@ -112,7 +113,10 @@ TEST(StatusMenu, TitleIsTheStatusCutToOneLiteralLine) {
     for (const auto& [status, title] : cases) {
         menu.show({status});
         EXPECT_EQ(menu.menu()->actions()[0]->text(), title) << status.toStdString();
+        EXPECT_FALSE(menu.menu()->actions()[2]->isEnabled());
     }
+    menu.show({.cachedIssue = true});
+    EXPECT_TRUE(menu.menu()->actions()[2]->isEnabled());
 }
 
 } // namespace

@@ -1,10 +1,10 @@
 // The tray item in a real panel: xfce4-panel's status tray, dark, on the test
 // display, with the agent run from the build tree as scripts/run.sh runs it.
 // The panel is read the way the reader sees it, in a screenshot.
+#include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QRect>
@@ -73,22 +73,19 @@ protected:
         const QString config = environment.value(QStringLiteral("XDG_CONFIG_HOME"));
         channels = config + "/xfce4/xfconf/xfce-perchannel-xml";
         ASSERT_TRUE(QDir().mkpath(channels) && QDir().mkpath(config + "/quillo"));
-        QFile preferences(config + "/quillo/quillo-bar.conf");
-        ASSERT_TRUE(preferences.open(QIODevice::WriteOnly) &&
-                    preferences.write("[General]\ndidShowWelcome=true\n") > 0);
+        testing::writeFile(config + "/quillo/quillo-bar.conf", "[General]\ndidShowWelcome=true\n");
     }
 
     void TearDown() override { stop(); }
 
     // The private bus starts no service on demand: the settings store first.
     void startPanel(bool dark, double background) {
-        QFile source(QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/xfce4-panel.xml"));
-        QFile channel(channels + "/xfce4-panel.xml");
-        ASSERT_TRUE(source.open(QIODevice::ReadOnly) && channel.open(QIODevice::WriteOnly));
-        channel.write(QString::fromUtf8(source.readAll())
-                          .arg(dark ? "true" : "false", QString::number(background))
-                          .toUtf8());
-        channel.close();
+        const QByteArray source =
+            testing::readFile(QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/xfce4-panel.xml"));
+        testing::writeFile(channels + "/xfce4-panel.xml",
+                           QString::fromUtf8(source)
+                               .arg(dark ? "true" : "false", QString::number(background))
+                               .toUtf8());
         settingsStore.setProcessEnvironment(environment);
         settingsStore.start(QStringLiteral("/usr/lib/x86_64-linux-gnu/xfce4/xfconf/xfconfd"), {});
         panel.setProcessEnvironment(environment);

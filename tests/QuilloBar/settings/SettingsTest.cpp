@@ -168,7 +168,7 @@ TEST(PrinterList, NamesTheQueueOfEachPrinterLineInTheUntranslatedLocale) {
 // Controls are found by accessible name, text set and toggles pressed through
 // their accessibility interfaces, the way assistive technology drives them.
 // Redrawing the window from the model keeps the reader's cursor and never
-// writes back; Return saves.
+// writes back; Enter saves.
 TEST(SettingsView, EveryControlIsNamedAndBoundToTheModel) {
     SettingsModel model;
     SettingsWindow window{model};
@@ -197,10 +197,8 @@ TEST(SettingsView, EveryControlIsNamedAndBoundToTheModel) {
     model.setDestination(both);
     window.present();
     act(QStringLiteral("Advanced"));
-    for (const char* name :
-         {"Unlock\u2026", "Replace", "E-ink", "Both", "Pages", "Display", "Webhook",
-          "How to connect TRMNL \u2197", "Preview image", "Deliver new issues automatically",
-          "Open at login", "Service", "Open printer queue", "Save"}) {
+    // The names that Orca's walk and the keyring's tests do not read.
+    for (const char* name : {"Unlock\u2026", "Both", "Open printer queue"}) {
         EXPECT_NE(control(QString::fromUtf8(name)), nullptr);
     }
     const auto printers = testing::namedControls(window, QStringLiteral("Printer"));
@@ -214,7 +212,7 @@ TEST(SettingsView, EveryControlIsNamedAndBoundToTheModel) {
     key->setCursorPosition(1);
     model.setStatus(QStringLiteral("Saved \u00B7 automatic delivery off"));
     EXPECT_EQ(key->cursorPosition(), 1);
-    QTest::keyClick(key, Qt::Key_Return);
+    QTest::keyClick(key, Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(saves, 1);
     control(QStringLiteral("Service"))->setText(QAccessible::Value, QStringLiteral("https://s"));
     act(QStringLiteral("Deliver new issues automatically"));

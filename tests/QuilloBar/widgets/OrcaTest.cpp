@@ -9,9 +9,11 @@
 namespace quillo {
 namespace {
 
-// A first launch without a tray. Each row is a command to the reader and
-// what Orca says meanwhile; a typed secret is only ever spoken as masks, and
-// rows that hold one are never printed.
+// A first launch without a tray: each control is reached by the keyboard and
+// named, and a save refused takes the focus to the field at fault. Each row is
+// a command to the reader and what Orca says meanwhile; a typed secret is only
+// ever spoken as masks, and rows that hold one are never printed. (Orca keeps
+// the keypad's Enter for itself.)
 TEST(Orca, SpeaksEachStepAndNoSecret) {
     auto environment = testing::onTestDisplay(QProcessEnvironment::systemEnvironment());
     if (!environment) {
@@ -31,8 +33,8 @@ TEST(Orca, SpeaksEachStepAndNoSecret) {
     const QString webhook = QStringLiteral("https://trmnl.com/api/x");
     const std::vector<std::pair<QByteArray, QString>> rows{
         {"said 3", "Quillo frame.|Delivery key password text.|Paste it from your newsroom."},
-        {"type k-1", "\u25CF"},
-        {"leaked k-1", "no"},
+        {"key Tab", "Get a key in your newsroom \u2197 push button."},
+        {"key shift+Tab", "Delivery key password text.|Paste it from your newsroom."},
         {"key shift+Tab", "Menu push button."},
         {"key shift+Tab", "Save push button."},
         {"key shift+Tab", "Advanced collapsed push button."},
@@ -44,10 +46,6 @@ TEST(Orca, SpeaksEachStepAndNoSecret) {
         {"key Right", "E-ink.|selected radio button"},
         {"key Tab", "Display combo box.|TRMNL OG \u00B7 800 \u00D7 480."},
         {"key Tab", "Webhook password text.|TRMNL image webhook URL."},
-        {"key Return", "Paste a valid HTTPS TRMNL image webhook."},
-        {"key Return", "Paste a valid HTTPS TRMNL image webhook."},
-        {"type " + webhook.toUtf8(), "\u25CF"},
-        {"leaked " + webhook.toUtf8(), "no"},
         {"key Tab", "How to connect TRMNL \u2197 push button."},
         {"key Tab", "Preview image push button."},
         {"key Tab", "Deliver new issues automatically check box not checked."},
@@ -59,7 +57,14 @@ TEST(Orca, SpeaksEachStepAndNoSecret) {
         {"key Tab", "Service text.|https://quillo.new selected."},
         {"key ctrl+a", ""},
         {"type https://127.0.0.1:9", ""},
-        {"key Return", "Saving to your keyring\u2026"},
+        {"key Return", "Webhook password text.|Paste a valid HTTPS TRMNL image webhook."},
+        {"key Return", "Paste a valid HTTPS TRMNL image webhook."},
+        {"type " + webhook.toUtf8(), "\u25CF"},
+        {"leaked " + webhook.toUtf8(), "no"},
+        {"key Return", "Delivery key password text.|Add or unlock your delivery key."},
+        {"type k-1", "\u25CF"},
+        {"leaked k-1", "no"},
+        {"key Return", "Saving to your keyring\u2026|Replace push button."},
         {"said 2", "Saved \u00B7 automatic delivery off.|Check failed: Could not connect to the "
                    "service."},
     };
