@@ -13,22 +13,6 @@ const QStringList folders{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE
                           "XDG_RUNTIME_DIR"};
 const QByteArray password = "quillo-tests";
 
-// One connection for both calls: the keyring forgets a session when its
-// client leaves the bus.
-const char* const unlockScript = R"py(
-import sys
-from gi.repository import Gio, GLib
-bus = Gio.bus_get_sync(Gio.BusType.SESSION)
-def call(interface, method, signature, arguments):
-    return bus.call_sync("org.freedesktop.secrets", "/org/freedesktop/secrets", interface,
-                         method, GLib.Variant(signature, arguments), None, 0, 10000, None)
-session = call("org.freedesktop.Secret.Service", "OpenSession", "(sv)",
-               ("plain", GLib.Variant("s", ""))).unpack()[1]
-secret = (session, b"", sys.stdin.buffer.read(), "text/plain")
-call("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
-     "(o(oayays))", ("/org/freedesktop/secrets/collection/login", secret))
-)py";
-
 } // namespace
 
 PrivateSession::PrivateSession(bool withKeyring) {
@@ -98,7 +82,7 @@ bool PrivateSession::restartKeyringLocked() {
 }
 
 bool PrivateSession::unlockFromOutside() const {
-    return runProgram(QStringLiteral("/usr/bin/python3"), {"-c", QString::fromUtf8(unlockScript)},
+    return runProgram(QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/unlock_keyring.py"), {},
                       password, environment())
                .exitStatus == 0;
 }
