@@ -61,6 +61,12 @@ protected:
         return variables;
     }
 
+    // A CUPS command against the private cupsd the test named in CUPS_SERVER.
+    [[nodiscard]] ProcessOutcome cupsCommand(const QString& program,
+                                             const QStringList& arguments) const {
+        return testing::runProgram(program, arguments, {}, variables({}));
+    }
+
     // Runs quillo-print, with "NAME=value" (if any) over its environment; its
     // output is one line (none when it only shows its usage) naming no secret.
     ProcessOutcome tool(const QStringList& arguments, const QString& variable = {}) {
@@ -202,11 +208,9 @@ TEST_F(CompanionTool, PrintSendsEachIssueToCupsOnce) {
     testing::writeFile(records + feedKey(service.origin(), token), "issue-6\n");
     const QString moved = sha256(onePage);
     // Lines name no queue: this one's name holds a word the agent reads.
-    ASSERT_EQ(testing::runProgram("lpadmin",
-                                  {"-p", "disabled-color", "-E", "-v",
-                                   "file://" + cups.directory() + "/printed.pdf", "-P",
-                                   cups.directory() + "/quillo.ppd"},
-                                  {}, variables({}))
+    ASSERT_EQ(cupsCommand("lpadmin", {"-p", "disabled-color", "-E", "-v",
+                                      "file://" + cups.directory() + "/printed.pdf", "-P",
+                                      cups.directory() + "/quillo.ppd"})
                   .exitStatus,
               0);
     const std::tuple<const char*, QString, QString, QString, QString, int, const char*> cases[] = {
@@ -335,16 +339,14 @@ TEST_F(CompanionTool, PrintIsOneJobWhateverStopsTheToolOrTheScheduler) {
         cups.freeze(false);
         cups.stall({});
         if (then == Then::cancel) {
-            testing::runProgram("cancel", {"-a", cups.queue()}, {}, variables({}));
+            cupsCommand("cancel", {"-a", cups.queue()});
         }
         if (then == Then::newer) {
             next = print(id + "-newer");
         }
         EXPECT_EQ(tool(next).standardOutput.toStdString(), nextLine.toStdString());
         // Nothing is left held in the queue either.
-        EXPECT_EQ(
-            testing::runProgram("lpstat", {"-o", cups.queue()}, {}, variables({})).standardOutput,
-            "");
+        EXPECT_EQ(cupsCommand("lpstat", {"-o", cups.queue()}).standardOutput, "");
         EXPECT_EQ(cups.jobsOf(id), jobs);
         EXPECT_EQ(tool(next).standardOutput.toStdString(),
                   (then == Then::cancel ? lost : "Already printed\n").toStdString());
@@ -353,15 +355,13 @@ TEST_F(CompanionTool, PrintIsOneJobWhateverStopsTheToolOrTheScheduler) {
 
     // Someone else's held job under our title, with the id our record names.
     const auto foreign =
-        testing::runProgram("lp",
-                            {"-U", "visitor", "-d", cups.queue(), "-t", "Quillo issue-12", "-H",
-                             "indefinite", "/etc/hostname"},
-                            {}, variables({}));
+        cupsCommand("lp", {"-U", "visitor", "-d", cups.queue(), "-t", "Quillo issue-12", "-H",
+                           "indefinite", "/etc/hostname"});
     const QString job = QString(foreign.standardOutput).section('-', -1).section(' ', 0, 0);
     testing::writeFile(record, readFile(record) + "issue-12 sent " + job.toUtf8() + "\n");
     EXPECT_EQ(tool(printing("issue-12", QString(64, 'a'))).standardOutput.toStdString(),
               lost.toStdString());
-    EXPECT_TRUE(testing::runProgram("lpstat", {"-o", cups.queue()}, {}, variables({}))
+    EXPECT_TRUE(cupsCommand("lpstat", {"-o", cups.queue()})
                     .standardOutput.simplified()
                     .startsWith((cups.queue() + "-" + job + " visitor").toUtf8()));
 }
@@ -380,10 +380,7 @@ TEST_F(CompanionTool, PrintFitsALetterIssueOnA4) {
         testing::fixturePdf({{testing::usLetter, {}, {}, "0 g 0 0 612 792 re f"}});
     publish("letter", pdf, 1);
     ASSERT_EQ(tool({"download", "--max-pages", "1"}).exitStatus, 0);
-    ASSERT_EQ(tool({"print", "--printer", cups.pdfQueue(), "--max-pages", "1", "--expected-issue",
-                    "letter", "--expected-sha256", sha256(pdf)})
-                  .exitStatus,
-              0);
+    ASSERT_EQ(tool(printing("letter", sha256(pdf), cups.pdfQueue())).exitStatus, 0);
     const QString printed = home.filePath("printed.pdf");
     testing::writeFile(printed, cups.pdfOutput());
     // Ghostscript's bounding box of what was drawn on the A4 page.

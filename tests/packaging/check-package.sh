@@ -53,7 +53,16 @@ env -u DBUS_SESSION_BUS_ADDRESS -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=of
 file "$work/snapshot.png" | grep -Eq 'PNG image data, 480 x [0-9]+,' ||
     fail "snapshot: $(file -b "$work/snapshot.png")"
 
-# The fingerprint covers the files as installed.
+# The fingerprint covers the files as built and as installed: the manifest
+# names, in order, every shipped file of lib/, libexec/ and share/quillo but
+# itself (the build tree's would otherwise change with each build), and the
+# fingerprint hashes the executable before it.
+sed -nE 's#^usr/((lib|libexec|share)/quillo/)#\1#p' "$source/tests/packaging/expected-files" |
+    grep -vx 'share/quillo/build-manifest' >"$work/manifest-paths"
+for tree in "$build" "$root/usr"; do
+    sed 's/^[0-9a-f]\{64\}  //' "$tree/share/quillo/build-manifest" |
+        diff -u "$work/manifest-paths" - || fail "build manifest paths in $tree"
+done
 (cd "$root/usr" && sha256sum --quiet -c share/quillo/build-manifest) || fail "build manifest"
 expected=$(cat "$root/usr/bin/quillo-bar" "$root/usr/share/quillo/build-manifest" | sha256sum | cut -d' ' -f1)
 [ "$("$probe" "$root/usr")" = "$expected" ] || fail "fingerprint"

@@ -2,10 +2,8 @@
 
 #include "store/InstallTree.h"
 #include "tests/support/FixturePdf.h"
-#include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -39,25 +37,6 @@ TEST(BuildFingerprint, HashesExecutableThenManifestAndCountsUnreadableFilesAsEmp
     const QByteArray large = QByteArray("0123456").repeated((3 << 20) / 7 + 1);
     testing::writeFile(executable, large);
     EXPECT_EQ(fingerprint(), testing::sha256(large + list));
-}
-
-// What the build tree's manifest covers, in a stable order; its digests are
-// checked on the installed tree by Package.Check.
-TEST(BuildManifest, CoversTheModulesAndTheToolButNotTheExecutableNorItself) {
-    const QString manifest =
-        testing::buildRoot() + u'/' + QString::fromUtf8(InstallTree::buildManifest);
-    const QStringList paths = QString::fromUtf8(testing::readFile(manifest))
-                                  .remove(QRegularExpression(QStringLiteral("^\\S+  "),
-                                                             QRegularExpression::MultilineOption))
-                                  .split(u'\n', Qt::SkipEmptyParts);
-    EXPECT_TRUE(std::is_sorted(paths.begin(), paths.end()));
-    using namespace InstallTree;
-    for (const auto path : {applicationModule, configureModule, kitLibrary, companionTool,
-                            executable, buildManifest}) {
-        EXPECT_EQ(paths.contains(QString::fromUtf8(path)),
-                  path != executable && path != buildManifest)
-            << path;
-    }
 }
 
 } // namespace

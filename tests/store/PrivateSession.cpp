@@ -1,6 +1,5 @@
 #include "tests/store/PrivateSession.h"
 
-#include "tests/support/FixturePdf.h"
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
@@ -12,22 +11,8 @@ namespace {
 const QStringList folders{"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
                           "XDG_RUNTIME_DIR"};
 const QByteArray password = "quillo-tests";
-
-// One connection for both calls: the keyring forgets a session when its
-// client leaves the bus.
-const char* const unlockScript = R"py(
-import sys
-from gi.repository import Gio, GLib
-bus = Gio.bus_get_sync(Gio.BusType.SESSION)
-def call(interface, method, signature, arguments):
-    return bus.call_sync("org.freedesktop.secrets", "/org/freedesktop/secrets", interface,
-                         method, GLib.Variant(signature, arguments), None, 0, 10000, None)
-session = call("org.freedesktop.Secret.Service", "OpenSession", "(sv)",
-               ("plain", GLib.Variant("s", ""))).unpack()[1]
-secret = (session, b"", sys.stdin.buffer.read(), "text/plain")
-call("org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface", "UnlockWithMasterPassword",
-     "(o(oayays))", ("/org/freedesktop/secrets/collection/login", secret))
-)py";
+const QString busConfiguration =
+    QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/private-bus.conf");
 
 } // namespace
 
@@ -36,18 +21,9 @@ PrivateSession::PrivateSession(bool withKeyring) {
         QDir().mkdir(directory_.filePath(folder),
                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
-    // No service directories: nothing is started on demand, so a missing
-    // keyring stays missing. dbus-monitor needs the eavesdropping rules.
-    const QString configuration = directory_.filePath(QStringLiteral("bus.conf"));
-    writeFile(configuration,
-              QStringLiteral("<busconfig><type>session</type><listen>unix:dir=%1</listen>"
-                             "<policy context=\"default\"><allow send_destination=\"*\" "
-                             "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                             "</policy></busconfig>\n")
-                  .arg(directory_.path())
-                  .toUtf8());
     bus_.start(QStringLiteral("dbus-daemon"),
-               {"--nofork", "--print-address=1", "--config-file=" + configuration});
+               {"--nofork", "--print-address=1", "--config-file=" + busConfiguration,
+                "--address=unix:dir=" + directory_.path()});
     while (!bus_.canReadLine() && bus_.waitForReadyRead(10000)) {
     }
     address_ = QString::fromUtf8(bus_.readLine()).trimmed();
@@ -98,7 +74,7 @@ bool PrivateSession::restartKeyringLocked() {
 }
 
 bool PrivateSession::unlockFromOutside() const {
-    return runProgram(QStringLiteral("/usr/bin/python3"), {"-c", QString::fromUtf8(unlockScript)},
+    return runProgram(QStringLiteral(QUILLO_SOURCE_ROOT "/tests/support/unlock_keyring.py"), {},
                       password, environment())
                .exitStatus == 0;
 }

@@ -37,12 +37,9 @@ Placement place(fz_context* context, pdf_obj* box, int width, int height) {
     const double s = std::min(width / boxWidth, height / boxHeight);
     const double tx = (width - boxWidth * s) * 0.5;
     const double ty = (height - boxHeight * s) * 0.5;
-    const fz_matrix frame = {static_cast<float>(s),
-                             0,
-                             0,
-                             static_cast<float>(-s),
-                             static_cast<float>(tx - s * std::min(x0, x1)),
-                             static_cast<float>(height - ty + s * std::min(y0, y1))};
+    const fz_matrix frame = fz_make_matrix(static_cast<float>(s), 0, 0, static_cast<float>(-s),
+                                           static_cast<float>(tx - s * std::min(x0, x1)),
+                                           static_cast<float>(height - ty + s * std::min(y0, y1)));
     const auto clamped = [](double value, int limit) {
         return static_cast<int>(std::clamp(value, 0.0, static_cast<double>(limit)));
     };
