@@ -57,8 +57,6 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
     const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
     const QString three =
         accent + flag + QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
-    const QString uploaded =
-        QStringLiteral(" \u00B7 Uploaded to TRMNL \u00B7 awaiting screen refresh");
     const QString stopped = QStringLiteral("Print stopped: delivery permission changed");
     const QString notAnIssue =
         QStringLiteral("Display render failed: The issue must contain portrait US Letter pages.");
@@ -67,7 +65,7 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
         {.calls = {}, .token = QString()},
         {.line = refused, .printer = QString()},
         {.line = refused, .destination = "display"},
-        {.line = sent + uploaded,
+        {.line = sent + " \u00B7 Uploaded to TRMNL \u00B7 awaiting screen refresh",
          .calls = "download print sync",
          .destination = "both",
          .webhook = QString()},
