@@ -8,9 +8,8 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <chrono>
+#include <QTest>
 #include <gtest/gtest.h>
-#include <thread>
 #include <unistd.h>
 
 namespace quillo {
@@ -119,20 +118,17 @@ TEST(ProgramEntry, EveryModeStartsWithoutCoreDumps) {
         }
         ASSERT_TRUE(process.waitForStarted());
         const QString entry = QStringLiteral("/proc/%1").arg(process.processId());
-        bool hardened = false;
-        for (int attempt = 0; attempt < 1000 && !hardened; ++attempt) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            // setpriv's own change of user makes it undumpable before the
-            // exec; a mode run as this user is this user's until it hardens.
-            hardened = (asNobody.isEmpty() || QFileInfo(entry + "/exe").symLinkTarget() ==
-                                                  QFileInfo(program).canonicalFilePath()) &&
-                       QFileInfo(entry + "/limits").ownerId() == 0 &&
-                       QString::fromUtf8(testing::readFile(entry + "/limits"))
-                           .contains(QRegularExpression(R"(Max core file size +0 +0 )"));
-        }
+        // setpriv's own change of user makes it undumpable before the exec; a
+        // mode run as this user is this user's until it hardens.
+        EXPECT_TRUE(QTest::qWaitFor([&] {
+            return (asNobody.isEmpty() || QFileInfo(entry + "/exe").symLinkTarget() ==
+                                              QFileInfo(program).canonicalFilePath()) &&
+                   QFileInfo(entry + "/limits").ownerId() == 0 &&
+                   QString::fromUtf8(testing::readFile(entry + "/limits"))
+                       .contains(QRegularExpression(R"(Max core file size +0 +0 )"));
+        }));
         process.closeWriteChannel();
         process.waitForFinished(10000);
-        EXPECT_TRUE(hardened);
     }
 }
 
