@@ -95,18 +95,16 @@ protected:
     }
 
     void stop() {
+        // Waiting on a process that is not running returns at once.
         for (QProcess* process : {&agent, &panel, &settingsStore}) {
-            if (process->state() != QProcess::NotRunning) {
-                process->terminate();
-                if (!process->waitForFinished(5000)) {
-                    process->kill();
-                    process->waitForFinished();
-                }
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
+                process->kill();
+                process->waitForFinished();
             }
         }
-        if (!QTest::qWaitFor([this] { return !watcherOwned(); }, 10000)) {
-            ADD_FAILURE() << "the panel's status tray did not stop";
-        }
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !watcherOwned(); }, 10000))
+            << "the panel's status tray did not stop";
     }
 
     [[nodiscard]] bool watcherOwned() const {
