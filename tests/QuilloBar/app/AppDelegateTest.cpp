@@ -38,9 +38,9 @@ struct RunCase {
     int checkStatus = 0;
     QByteArray print;
     Pdf pdf = Pdf::issue;
-    std::optional<QString> token = QStringLiteral("key");
+    Stored token = QStringLiteral("key");
     QString printer = QStringLiteral("Office");
-    std::optional<QString> webhook;
+    Stored webhook;
     bool preview = false;
     bool hangs = false; // the check never answers
 };
@@ -57,8 +57,6 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
     const QString flag = QStringLiteral("\U0001F1FA\U0001F1F8");
     const QString three =
         accent + flag + QStringLiteral("\U0001F468\u200D\U0001F469\u200D\U0001F467");
-    const QString uploaded =
-        QStringLiteral(" \u00B7 Uploaded to TRMNL \u00B7 awaiting screen refresh");
     const QString stopped = QStringLiteral("Print stopped: delivery permission changed");
     const QString notAnIssue =
         QStringLiteral("Display render failed: The issue must contain portrait US Letter pages.");
@@ -67,7 +65,7 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
         {.calls = {}, .token = QString()},
         {.line = refused, .printer = QString()},
         {.line = refused, .destination = "display"},
-        {.line = sent + uploaded,
+        {.line = sent + " \u00B7 Uploaded to TRMNL \u00B7 awaiting screen refresh",
          .calls = "download print sync",
          .destination = "both",
          .webhook = QString()},
@@ -168,16 +166,14 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
     const QStringList unauthorized{connect, QStringLiteral("Waiting for keyring approval\u2026")};
     const QString missing = QStringLiteral("Add your delivery key");
     const QString connected = QStringLiteral("Connected \u00B7 automatic delivery on");
-    const std::vector<
-        std::tuple<bool, std::optional<QString>, std::optional<QString>, bool, QStringList>>
-        cases{
-            {false, key, hook, false, {connect}},
-            {true, key, {}, false, {connect, connected, checking, readyOn}},
-            {true, {}, {}, false, {connect, "Authorize your connection in Settings"}},
-            {false, key, hook, true,
-             unauthorized + QStringList{"Connection authorized", checking, readyOn}},
-            {false, {}, hook, true, unauthorized + QStringList{missing}},
-        };
+    const std::vector<std::tuple<bool, Stored, Stored, bool, QStringList>> cases{
+        {false, key, hook, false, {connect}},
+        {true, key, {}, false, {connect, connected, checking, readyOn}},
+        {true, {}, {}, false, {connect, "Authorize your connection in Settings"}},
+        {false, key, hook, true,
+         unauthorized + QStringList{"Connection authorized", checking, readyOn}},
+        {false, {}, hook, true, unauthorized + QStringList{missing}},
+    };
     for (const auto& [authorized, token, webhook, unlock, expected] : cases) {
         SCOPED_TRACE(expected.join(u',').toStdString());
         storeSecrets(token, webhook);
@@ -241,13 +237,11 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
     const QString printer = QStringLiteral("<b>Office</b>");
     // Destination, printer, stored pages, webhook, answer, the question's
     // informative text (none: the settings window opens).
-    const std::vector<
-        std::tuple<const char*, std::optional<QString>, int, std::optional<QString>, bool, QString>>
-        cases{
-            {"printer", std::nullopt, 2, hook, true, {}},
-            {"printer", printer, 0, std::nullopt, false, office.arg(3)},
-            {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
-        };
+    const std::vector<std::tuple<const char*, Stored, int, Stored, bool, QString>> cases{
+        {"printer", std::nullopt, 2, hook, true, {}},
+        {"printer", printer, 0, std::nullopt, false, office.arg(3)},
+        {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
+    };
     for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {
         SCOPED_TRACE(destination);
         makeDelegate();

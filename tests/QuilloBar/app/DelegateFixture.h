@@ -69,9 +69,11 @@ exit "${status:-0}"
     QTemporaryDir root;
 };
 
+// A stored text (a secret, a printer), or none.
+using Stored = std::optional<QString>;
+
 // Replaces what the test session's keyring holds for the two accounts.
-inline void storeSecrets(const std::optional<QString>& token,
-                         const std::optional<QString>& webhook) {
+inline void storeSecrets(const Stored& token, const Stored& webhook) {
     testing::runProgram(QStringLiteral("secret-tool"),
                         {"clear", "service", QString::fromUtf8(vaultService.data())}, {});
     if (token) {
@@ -119,7 +121,7 @@ protected:
 
     // Stores the secrets and lets the delegate read them as at launch; the
     // check that read starts is over and forgotten on return.
-    void holdSecrets(const std::optional<QString>& key, const std::optional<QString>& webhook) {
+    void holdSecrets(const Stored& key, const Stored& webhook) {
         storeSecrets(key, webhook);
         delegate->keyring().readSilently();
         settle();

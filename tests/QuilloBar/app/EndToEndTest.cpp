@@ -9,6 +9,7 @@
 #include "store/BuildFingerprint.h"
 #include "store/Preferences.h"
 #include "store/Vault.h"
+#include "tests/store/PrivateSession.h"
 #include "tests/support/FixturePdf.h"
 #include "tests/support/NewspaperService.h"
 #include "tests/support/PrivateCups.h"
@@ -71,11 +72,6 @@ protected:
         stored.setString(PreferenceKey::authorizedBuild,
                          buildFingerprint(testing::buildRoot().toStdString()));
         ASSERT_TRUE(stored.sync());
-    }
-
-    void TearDown() override {
-        keyring.kill();
-        keyring.waitForFinished();
     }
 
     // Publishes a two-page issue, a little larger than the smallest disk
@@ -174,31 +170,9 @@ protected:
         }
     }
 
-    // The bus's keyring daemon, found as a process list finds it.
-    static void killKeyring() {
-        const QByteArray bus = "DBUS_SESSION_BUS_ADDRESS=" + qgetenv("DBUS_SESSION_BUS_ADDRESS");
-        for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-            if (QFileInfo("/proc/" + pid + "/exe").fileName() == "gnome-keyring-daemon" &&
-                readFile("/proc/" + pid + "/environ").split('\0').contains(bus)) {
-                ::kill(pid.toInt(), SIGKILL);
-            }
-        }
-    }
-
-    // The session starts the Secret Service again when next asked for it.
-    void startKeyring() {
-        keyring.start(QStringLiteral("gnome-keyring-daemon"),
-                      {"--foreground", "--components=secrets", "--unlock"});
-        keyring.waitForStarted();
-        keyring.write("quillo-tests");
-        keyring.closeWriteChannel();
-        testing::runProgram(QStringLiteral("gdbus"),
-                            {"wait", "--session", "--timeout=10", "org.freedesktop.secrets"}, {});
-    }
-
     testing::NewspaperService service;
     testing::PrivateCups cups;
-    QProcess keyring;
+    testing::PrivateSession& session = testing::applicationSession();
     QMap<QString, QByteArray> issues;
     QString latestId;
     QByteArray outputs;
@@ -356,10 +330,10 @@ TEST_F(EndToEnd, FaultsEndInALineAndTheNextRunRecoversByItself) {
         {{},
          [&](QProcess&) {
              waitUntil([&] { return reached(Step::check); });
-             killKeyring();
+             session.stopKeyring();
              service.release();
          },
-         [&] { startKeyring(); },
+         [&] { ASSERT_TRUE(session.restartKeyringLocked() && session.unlockFromOutside()); },
          delivered,
          joined({again, "Display already synced"})},
         {[&] { QDir().mkpath(feeds); }, {}, {}, "Check failed: ", delivered, true},

@@ -6,7 +6,6 @@
 #include "tests/QuilloBar/settings/NamedControls.h"
 #include "tests/store/PrivateSession.h"
 
-#include <QAbstractButton>
 #include <functional>
 #include <vector>
 
@@ -30,8 +29,7 @@ protected:
     }
 
     [[nodiscard]] QAbstractButton* button(const char* name) const {
-        const auto found = testing::namedControls(*delegate->settingsWindow(), name);
-        return found.isEmpty() ? nullptr : qobject_cast<QAbstractButton*>(found[0]->object());
+        return testing::namedButton(*delegate->settingsWindow(), name);
     }
 
     testing::PrivateSession& session = testing::applicationSession();
@@ -65,28 +63,23 @@ TEST_F(KeyringTest, LockedAtLaunchIsNamedAndFollowedUntilUnlockedElsewhere) {
 
 // "Unlock…" of a key that no earlier authorization recorded (configure
 // mode's), for each state of the keyring: the line it ends in and whether the
-// saved-key row keeps "Unlock…". While a read is out the form waits and a
-// second click starts nothing.
+// saved-key row keeps "Unlock…" (all but the accepted prompt's do). While a
+// read is out the form waits and a second click starts nothing. Columns: the
+// line, the keyring's state, the prompt's answer (none: no prompt).
 TEST_F(KeyringTest, EachKeyringStateEndsInItsOwnLine) {
-    struct Case {
-        QString line;
-        std::function<bool()> before;
-        std::optional<bool> answer; // the prompt's answer; none: no prompt
-        bool needsUnlock;
-    };
     const auto lockedOnDisk = [this] { return session.restartKeyringLocked(); };
-    const std::vector<Case> cases{
-        {authorized, lockedOnDisk, true, false},
+    const std::vector<std::tuple<QString, std::function<bool()>, std::optional<bool>>> cases{
+        {authorized, lockedOnDisk, true},
         {"Keyring \u201CLogin\u201D stays locked \u00B7 choose Unlock\u2026 to try again",
-         lockedOnDisk, false, true},
+         lockedOnDisk, false},
         {"Could not read your key: No keyring service is running on this desktop",
-         [this] { return session.stopKeyring(), true; }, std::nullopt, true},
+         [this] { return session.stopKeyring(), true; }, std::nullopt},
         {"Could not read your key: The keyring did not answer in time",
-         [this] { return session.freezeKeyring(true), true; }, std::nullopt, true},
+         [this] { return session.freezeKeyring(true), true; }, std::nullopt},
     };
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.line.toStdString());
-        if (row.answer && !session.startPrompter()) {
+    for (const auto& [line, before, answer] : cases) {
+        SCOPED_TRACE(line.toStdString());
+        if (answer && !session.startPrompter()) {
             continue; // no X display for the keyring's prompter
         }
         ASSERT_TRUE(session.restartKeyringLocked() && session.unlockFromOutside());
@@ -97,18 +90,17 @@ TEST_F(KeyringTest, EachKeyringStateEndsInItsOwnLine) {
         settle();
         SettingsModel& form = delegate->form();
         EXPECT_EQ(std::pair(form.keySaved(), form.needsUnlock()), std::pair(true, true));
-        ASSERT_TRUE(row.before());
+        ASSERT_TRUE(before());
         form.unlock();
         EXPECT_FALSE(button("Save")->isEnabled());
         form.unlock();
-        if (row.answer) {
-            EXPECT_TRUE(session.answerPrompt(*row.answer));
+        if (answer) {
+            EXPECT_TRUE(session.answerPrompt(*answer));
         }
         settle();
         session.freezeKeyring(false);
-        EXPECT_EQ(statuses.mid(0, 2),
-                  QStringList({"Waiting for keyring approval\u2026", row.line}));
-        EXPECT_EQ(std::pair(form.keySaved(), form.needsUnlock()), std::pair(true, row.needsUnlock));
+        EXPECT_EQ(statuses.mid(0, 2), QStringList({"Waiting for keyring approval\u2026", line}));
+        EXPECT_EQ(std::pair(form.keySaved(), form.needsUnlock()), std::pair(true, answer != true));
         EXPECT_TRUE(button("Save")->isEnabled());
     }
 }

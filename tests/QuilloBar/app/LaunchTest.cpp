@@ -71,17 +71,17 @@ TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
         {{}, {}, longest, longest},        {{}, {}, longest + 'T', {}},
         {{}, "two words", {}, {}},
     };
+    QList<std::pair<bool, QByteArray>> expected;
     for (const auto& [arguments, wayland, x11, passed] : launches) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert("XDG_ACTIVATION_TOKEN", QString::fromLatin1(wayland));
         environment.insert("DESKTOP_STARTUP_ID", QString::fromLatin1(x11));
         const auto later = testing::runQuilloBar(arguments, {}, environment);
         EXPECT_EQ(later.exitStatus, 0) << later.standardError.data();
+        expected.append({!arguments.isEmpty(), passed});
     }
     ASSERT_TRUE(QTest::qWaitFor([&] { return reopened.size() == 5; }, 10000));
-    EXPECT_EQ(reopened,
-              (QList<std::pair<bool, QByteArray>>{
-                  {true, {}}, {false, "wayland/1"}, {false, longest}, {false, {}}, {false, {}}}));
+    EXPECT_EQ(reopened, expected);
 
     // A picture that cannot be written fails the launch, which stays its own
     // (one that is written is Appearance's).

@@ -18,8 +18,10 @@ namespace {
 
 constexpr int panelHeight = 48;
 
-// The pixels of `area` whose gray level lies in [low, high], and the box around them.
-std::pair<int, QRect> between(const QImage& shot, int low, int high, const QRect& area) {
+// The pixels of the panel's strip whose gray level lies in [low, high], and
+// the box around them.
+std::pair<int, QRect> between(const QImage& shot, int low, int high) {
+    const QRect area(0, 0, shot.width(), panelHeight);
     int count = 0;
     QRect box;
     for (int y = area.top(); y <= area.bottom(); ++y) {
@@ -43,10 +45,6 @@ int changed(const QImage& shot, const QImage& other, const QRect& area) {
         }
     }
     return count;
-}
-
-QRect panelOf(const QImage& shot) {
-    return {0, 0, shot.width(), panelHeight};
 }
 
 // The screen in gray, through netpbm, whatever the server's visual; null when
@@ -97,18 +95,16 @@ protected:
     }
 
     void stop() {
+        // Waiting on a process that is not running returns at once.
         for (QProcess* process : {&agent, &panel, &settingsStore}) {
-            if (process->state() != QProcess::NotRunning) {
-                process->terminate();
-                if (!process->waitForFinished(5000)) {
-                    process->kill();
-                    process->waitForFinished();
-                }
+            process->terminate();
+            if (!process->waitForFinished(5000)) {
+                process->kill();
+                process->waitForFinished();
             }
         }
-        if (!QTest::qWaitFor([this] { return !watcherOwned(); }, 10000)) {
-            ADD_FAILURE() << "the panel's status tray did not stop";
-        }
+        EXPECT_TRUE(QTest::qWaitFor([this] { return !watcherOwned(); }, 10000))
+            << "the panel's status tray did not stop";
     }
 
     [[nodiscard]] bool watcherOwned() const {
@@ -144,16 +140,15 @@ TEST_F(Panel, DrawsTheTrayIconInThePanelsColourAndOpensTheMenuOnAClick) {
         startPanel(row.dark, row.background);
         const int backgroundLevel = static_cast<int>(row.background * 255);
         QImage before;
-        const bool plain = QTest::qWaitFor(
+        ASSERT_TRUE(QTest::qWaitFor(
             [&] {
                 before = screenshot(environment);
-                const QRect panel = panelOf(before);
                 return !before.isNull() &&
-                       between(before, backgroundLevel - 8, backgroundLevel + 8, panel).first ==
-                           panel.width() * panel.height();
+                       between(before, backgroundLevel - 8, backgroundLevel + 8).first ==
+                           before.width() * panelHeight;
             },
-            30000);
-        ASSERT_TRUE(plain) << "the panel was not drawn plain across the screen";
+            30000))
+            << "the panel was not drawn plain across the screen";
 
         agent.setProcessEnvironment(environment);
         agent.setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -164,8 +159,7 @@ TEST_F(Panel, DrawsTheTrayIconInThePanelsColourAndOpensTheMenuOnAClick) {
                 [&] {
                     // A glyph's worth, not a panel that is not drawn yet.
                     const QImage shot = screenshot(environment);
-                    const auto [count, box] =
-                        between(shot, row.glyphLow, row.glyphHigh, panelOf(shot));
+                    const auto [count, box] = between(shot, row.glyphLow, row.glyphHigh);
                     glyph = box;
                     return count >= 40 && box.width() <= 40 && box.height() <= 40;
                 },

@@ -3,6 +3,7 @@
 // not count.
 #pragma once
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QWidget>
 
@@ -25,6 +26,12 @@ inline QList<QAccessibleInterface*> namedControls(const QWidget& window, const Q
         }
     }
     return found;
+}
+
+// The one button of that name, or none.
+inline QAbstractButton* namedButton(const QWidget& window, const QString& name) {
+    const auto found = namedControls(window, name);
+    return found.size() == 1 ? qobject_cast<QAbstractButton*>(found[0]->object()) : nullptr;
 }
 
 } // namespace quillo::testing
