@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=(render_request configure_request latest_pointer service_answer frame_header renderer)
+targets=(render_request latest_pointer service_answer frame_header renderer)
 
 scripts/install-deps.sh
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \

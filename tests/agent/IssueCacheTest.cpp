@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <vector>
 
 namespace quillo {
@@ -48,11 +47,6 @@ TEST(IssueCache, FeedKeyHashesOriginAndKeyAndOnlyAnExistingPdfInTheFeedIsOffered
         testing::writeFile(feed + QStringLiteral("/latest.json"), json);
         EXPECT_EQ(cachedIssuePdf(home.path(), origin, key), value);
     }
-
-    // A FIFO in place of the pointer file would block a plain read forever.
-    QFile::remove(feed + QStringLiteral("/latest.json"));
-    ASSERT_EQ(::mkfifo((feed + QStringLiteral("/latest.json")).toUtf8().constData(), 0600), 0);
-    EXPECT_EQ(cachedIssuePdf(home.path(), origin, key), std::nullopt);
 }
 
 } // namespace
