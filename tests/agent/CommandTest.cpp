@@ -21,7 +21,8 @@ TEST(Command, CollectsBothStreamsInArrivalOrderAndHowTheChildEnded) {
     // Program, shell script, whether a deadline bounds it, exit status, output.
     const std::vector<std::tuple<QString, QString, bool, int, QString>> cases{
         {"/bin/sh", "printf o1; printf e1 >&2; printf o2; printf e2 >&2", true, 0, "o1e1o2e2"},
-        {"/bin/sh", "echo 'network down'; exit 3", true, 3, "network down\n"},
+        {"/bin/sh", "printf 'r\\303\\251seau \\342\\200\\246'; exit 3", true, 3,
+         "r\u00E9seau \u2026"},
         {"/bin/sh", "echo said; kill -9 $$", false, 9, "said\n"},
         {"/bin/sh",
          "head -c 3000000 /dev/zero | tr '\\0' a; head -c 2000000 /dev/zero | tr '\\0' b >&2",

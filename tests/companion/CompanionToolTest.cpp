@@ -129,6 +129,9 @@ TEST_F(CompanionTool, DownloadKeepsTheThreeNewestValidatedIssuesAndLosesNoneOnFa
         for (const QString& path : {feed, cached, feed + "/latest.json"}) {
             EXPECT_FALSE(QFile::permissions(path) & 0x77) << path.toStdString(); // group, others
         }
+        EXPECT_EQ(
+            QJsonDocument::fromJson(readFile(feed + "/latest.json")).object(),
+            (QJsonObject{{"issue", id}, {"pdf", cached}, {"sha256", sha256(pdf)}, {"pages", 2}}));
         testing::writeFile(feed + '/' + id + ".display.png", "frame");
         testing::writeFile(feed + "/.frame-Xy12z9", "half");
         // Not a name the tool or the agent makes: the sweep leaves it.
