@@ -8,8 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-targets=(render_request configure_request check_result latest_pointer printer_listing
-         service_answer frame_header renderer)
+targets=(render_request latest_pointer service_answer frame_header renderer)
 
 scripts/install-deps.sh
 cmake -S . -B build-fuzz -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
@@ -29,7 +28,7 @@ for target in "${targets[@]}"; do
     mkdir -p "$corpus" "$findings"
     dictionary=tests/fuzz/dictionaries/json.dict
     case $target in
-    printer_listing | frame_header) dictionary="" ;;
+    frame_header) dictionary="" ;;
     renderer) dictionary=tests/fuzz/dictionaries/pdf.dict ;;
     esac
     # Hangs count as findings too: no input should take seconds.

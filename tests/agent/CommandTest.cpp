@@ -21,9 +21,8 @@ TEST(Command, CollectsBothStreamsInArrivalOrderAndHowTheChildEnded) {
     // Program, shell script, whether a deadline bounds it, exit status, output.
     const std::vector<std::tuple<QString, QString, bool, int, QString>> cases{
         {"/bin/sh", "printf o1; printf e1 >&2; printf o2; printf e2 >&2", true, 0, "o1e1o2e2"},
-        {"/bin/sh", "echo 'network down'; exit 3", true, 3, "network down\n"},
-        {"/bin/sh", "printf '\\303\\251t\\303\\251 \\342\\200\\246'", false, 0,
-         "\u00E9t\u00E9 \u2026"},
+        {"/bin/sh", "printf 'r\\303\\251seau \\342\\200\\246'; exit 3", true, 3,
+         "r\u00E9seau \u2026"},
         {"/bin/sh", "echo said; kill -9 $$", false, 9, "said\n"},
         {"/bin/sh",
          "head -c 3000000 /dev/zero | tr '\\0' a; head -c 2000000 /dev/zero | tr '\\0' b >&2",
@@ -88,18 +87,6 @@ TEST(Command, ChildGetsOnlyTheAllowlistedEnvironmentAndItsOwnEntries) {
     }
     EXPECT_EQ(lines.filter(QRegularExpression("^(QUILLO_PRINT_TOKEN|LC_TIME)=")),
               QStringList({"LC_TIME=POSIX", "QUILLO_PRINT_TOKEN=step-key"}));
-}
-
-// Standard input is written whole before the child starts, so it may be at
-// most one pipe's capacity; more is refused rather than left to block.
-TEST(Command, StandardInputUpToOnePipeFull) {
-    for (const qsizetype size : {qsizetype{0}, qsizetype{65536}, qsizetype{65537}}) {
-        const auto result = command("/bin/sh", {"-c", "wc -c"}, std::nullopt,
-                                    std::chrono::steady_clock::now() + 30s, QByteArray(size, 'a'));
-        EXPECT_EQ(std::pair(result.exitStatus, result.output.trimmed()),
-                  size > 65536 ? std::pair(1, QStringLiteral("Argument list too long"))
-                               : std::pair(0, QString::number(size)));
-    }
 }
 
 // Gone, or a zombie waiting for init to reap it.

@@ -38,7 +38,6 @@ TEST(Records, UnreadableLinesTheTrimAtItsEdgeAndMovedUploads) {
     const std::tuple<const char*, const char*, State> trims[] = {
         {"issue-500", "issue-1", State::printed},
         {"issue-501", "issue-1", State::none},
-        {"issue-502", "issue-3", State::printed},
     };
     for (const auto& [added, oldest, expected] : trims) {
         ASSERT_FALSE(records.setPrintRecord("trim", added, {State::printed}));
