@@ -18,6 +18,7 @@ TEST(Preferences, DerivedReadingsUseOnlyValuesTheyKnowAndReadsSurviveARestart) {
     const QJsonValue null(QJsonValue::Null);
     const QJsonValue undefined(QJsonValue::Undefined);
     const std::vector<std::tuple<QLatin1StringView, QJsonValue, QString>> rows{
+        {maxPages, 4, "4"},
         {maxPages, 2.9, "2"},
         {maxPages, 0, "3"},
         {maxPages, 5, "3"},

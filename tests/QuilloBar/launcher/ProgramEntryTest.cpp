@@ -132,19 +132,5 @@ TEST(ProgramEntry, EveryModeStartsWithoutCoreDumps) {
     }
 }
 
-// --help and --version answer and exit without starting the agent, whatever
-// the desktop passes beside them. (Render mode's test has --help too: the
-// headless modes come first.)
-TEST(ProgramEntry, HelpAndVersionAnswerWithoutStartingTheAgent) {
-    for (const auto& [flag, answer] :
-         {std::pair{"--help", R"(^Usage: quillo-bar [^\n]*\n(.*\n)*.*man quillo-bar\.\n$)"},
-          {"--version", R"(^quillo-bar \d+\.\d+\.\d+\n$)"}}) {
-        const auto outcome = testing::runQuilloBar({"-session", "saved", flag}, {});
-        EXPECT_EQ(outcome.exitStatus, 0) << flag;
-        EXPECT_TRUE(QRegularExpression(answer).match(outcome.standardOutput).hasMatch())
-            << outcome.standardOutput.data();
-    }
-}
-
 } // namespace
 } // namespace quillo

@@ -154,7 +154,6 @@ TEST(PrinterList, NamesTheQueueOfEachPrinterLineInTheUntranslatedLocale) {
     const QByteArray locale = qgetenv("LC_ALL");
     qputenv("LC_ALL", "de_DE.UTF-8");
     EXPECT_EQ(listPrinters(lpstat), QStringList({"Office", "B\u00fcro"}));
-    EXPECT_EQ(listPrinters(folder.filePath(QStringLiteral("absent"))), QStringList());
     locale.isNull() ? qunsetenv("LC_ALL") : qputenv("LC_ALL", locale);
 }
 

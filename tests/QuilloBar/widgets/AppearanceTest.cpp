@@ -130,7 +130,6 @@ TEST(Appearance, StatusKeepsItsLineBreaksOnTwoLines) {
     const std::vector<std::pair<QString, QStringList>> cases{
         {"one\r\ntwo", {"one", "two"}},
         {"one\ntwo\nthree", {"one", "two three"}},
-        {"\nsecond", {"", "second"}},
         {"only\n", {"only"}},
     };
     for (const auto& [text, lines] : cases) {
