@@ -65,7 +65,6 @@ TEST(RenderMode, RejectsBadRequestsOnOneLineAndRendersAGoodOneQuietly) {
     }
     EXPECT_EQ(testing::readPngFrame(output).value().image.width(), 800);
     const QStringList logs = QDir(directory.path()).entryList({QStringLiteral("ld.*")});
-    ASSERT_EQ(logs.size(), qsizetype(cases.size()));
     QByteArray loaded;
     for (const QString& log : logs) {
         loaded += testing::readFile(directory.filePath(log));
