@@ -11,8 +11,8 @@
 namespace quillo {
 namespace {
 
-// Digests from sha256sum, not from the code's own helper; the large
-// executable, larger than one read, checks that the streaming joins chunks.
+// Digests from Qt's hash, not from the code's own; the executable, larger than
+// one read, checks that the streaming joins chunks, then the manifest follows.
 TEST(BuildFingerprint, HashesExecutableThenManifestAndCountsMissingFilesAsEmpty) {
     const QTemporaryDir root;
     const QString executable = root.filePath(QString::fromUtf8(InstallTree::executable));
@@ -22,10 +22,8 @@ TEST(BuildFingerprint, HashesExecutableThenManifestAndCountsMissingFilesAsEmpty)
 
     ASSERT_TRUE(QDir().mkpath(QFileInfo(executable).path()) &&
                 QDir().mkpath(QFileInfo(manifest).path()));
-    testing::writeFile(executable, "program");
     const QByteArray list = "0123  lib/quillo/libquillo-app.so\n";
     testing::writeFile(manifest, list);
-    EXPECT_EQ(fingerprint(), "deb53f4814339b5c4f1bc2b5fab76f61717e40f4b97a055e5f583a9e9849914c");
 
     // Seven bytes do not divide a read: a chunk hashed twice or skipped shows.
     const QByteArray large = QByteArray("0123456").repeated((3 << 20) / 7 + 1);
