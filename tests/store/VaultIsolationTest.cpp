@@ -43,31 +43,13 @@ TEST(VaultIsolation, SaveReplacesAndLockedKeyringReadsNothing) {
                     "array:objpath:/org/freedesktop/secrets/aliases/default"},
                    {}, environment);
     ASSERT_EQ(locked.exitStatus, 0) << locked.standardError.data();
-    QProcess monitor;
-    monitor.setProcessEnvironment(environment);
-    monitor.start(QStringLiteral("dbus-monitor"), {QStringLiteral("--session")});
-    ASSERT_TRUE(monitor.waitForReadyRead(10000));
-    // The bus delivers in order: a call to nobody marks where each read ends.
-    for (const auto& [read, problem] : {std::pair(&readSilently, "locked Login\n"),
-                                        std::pair(&readInteractively, "dismissed Login\n")}) {
-        EXPECT_EQ(probe(environment, *read).standardError, problem);
-        runProgram(QStringLiteral("dbus-send"),
-                   {"--session", "/quillo/test", "quillo.test.ReadDone"}, {}, environment);
-    }
-    QByteArray traffic;
-    while (traffic.count("member=ReadDone") < 2 && monitor.waitForReadyRead(10000)) {
-        traffic += monitor.readAll();
-    }
-    const qsizetype silentEnd = traffic.indexOf("member=ReadDone");
-    ASSERT_GT(silentEnd, 0);
-    // The first unlock, and any prompt, belong to the interactive read.
-    EXPECT_GT(traffic.indexOf("member=Unlock"), silentEnd);
-    EXPECT_FALSE(traffic.left(silentEnd).contains("member=Prompt"));
+    // A silent read that unlocked would meet the prompt nobody grants, and say so.
+    EXPECT_EQ(probe(environment, readSilently).standardError, "locked Login\n");
+    EXPECT_EQ(probe(environment, readInteractively).standardError, "dismissed Login\n");
 
     // Saving, over an item or as a new one, needs the collection unlocked too.
-    const ProcessOutcome replaced = probe(environment, saveItem);
-    EXPECT_EQ(replaced.exitStatus, 1);
-    EXPECT_EQ(replaced.standardError, "Could not save: The keyring is locked\n");
+    EXPECT_EQ(probe(environment, saveItem).standardError,
+              "Could not save: The keyring is locked\n");
 }
 
 // No Secret Service on the bus, or no bus at all: a clear failure, never the secret.
@@ -79,11 +61,9 @@ TEST(VaultIsolation, NoKeyringOrNoBus) {
                  QStringLiteral("unix:path=/nonexistent/quillo-test-bus"));
     for (const auto& environment : {session.environment(), noBus}) {
         const ProcessOutcome saved = probe(environment, saveItem);
-        EXPECT_EQ(saved.exitStatus, 1);
         EXPECT_TRUE(saved.standardError.startsWith("Could not save: ") &&
                     !saved.standardError.contains(secret))
             << saved.standardError.data();
-        EXPECT_EQ(probe(environment, readSilently).exitStatus, 2);
         EXPECT_EQ(probe(environment, readInteractively).exitStatus, 2);
     }
 }

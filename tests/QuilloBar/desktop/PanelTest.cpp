@@ -21,11 +21,10 @@ constexpr int panelHeight = 48;
 // The pixels of the panel's strip whose gray level lies in [low, high], and
 // the box around them.
 std::pair<int, QRect> between(const QImage& shot, int low, int high) {
-    const QRect area(0, 0, shot.width(), panelHeight);
     int count = 0;
     QRect box;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
+    for (int y = 0; y < panelHeight; ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
             const int level = shot.constScanLine(y)[x];
             if (level >= low && level <= high) {
                 ++count;
@@ -173,11 +172,9 @@ TEST_F(Panel, DrawsTheTrayIconInThePanelsColourAndOpensTheMenuOnAClick) {
         panel.start(QStringLiteral("xfce4-panel"), {"--disable-wm-check"});
         ASSERT_TRUE(drawn()) << "no glyph in the panel's colour after the panel restarted";
 
-        const QString x = QString::number(glyph.center().x());
-        const QString y = QString::number(glyph.center().y());
-        ASSERT_EQ(testing::runProgram(QStringLiteral("xdotool"), {"mousemove", x, y, "click", "1"},
-                                      {}, environment)
-                      .exitStatus,
+        const QStringList click{"mousemove", QString::number(glyph.center().x()),
+                                QString::number(glyph.center().y()), "click", "1"};
+        ASSERT_EQ(testing::runProgram(QStringLiteral("xdotool"), click, {}, environment).exitStatus,
                   0);
         const QRect below =
             QRect(glyph.center().x() - 100, panelHeight + 4, 200, 100).intersected(before.rect());

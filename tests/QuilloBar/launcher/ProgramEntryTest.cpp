@@ -65,7 +65,6 @@ TEST(RenderMode, RejectsBadRequestsOnOneLineAndRendersAGoodOneQuietly) {
     }
     EXPECT_EQ(testing::readPngFrame(output).value().image.width(), 800);
     const QStringList logs = QDir(directory.path()).entryList({QStringLiteral("ld.*")});
-    ASSERT_EQ(logs.size(), qsizetype(cases.size()));
     QByteArray loaded;
     for (const QString& log : logs) {
         loaded += testing::readFile(directory.filePath(log));
@@ -129,20 +128,6 @@ TEST(ProgramEntry, EveryModeStartsWithoutCoreDumps) {
         }));
         process.closeWriteChannel();
         process.waitForFinished(10000);
-    }
-}
-
-// --help and --version answer and exit without starting the agent, whatever
-// the desktop passes beside them. (Render mode's test has --help too: the
-// headless modes come first.)
-TEST(ProgramEntry, HelpAndVersionAnswerWithoutStartingTheAgent) {
-    for (const auto& [flag, answer] :
-         {std::pair{"--help", R"(^Usage: quillo-bar [^\n]*\n(.*\n)*.*man quillo-bar\.\n$)"},
-          {"--version", R"(^quillo-bar \d+\.\d+\.\d+\n$)"}}) {
-        const auto outcome = testing::runQuilloBar({"-session", "saved", flag}, {});
-        EXPECT_EQ(outcome.exitStatus, 0) << flag;
-        EXPECT_TRUE(QRegularExpression(answer).match(outcome.standardOutput).hasMatch())
-            << outcome.standardOutput.data();
     }
 }
 

@@ -52,8 +52,6 @@ TEST(Orca, SpeaksEachStepAndNoSecret) {
         {"key Tab", "Open at login check box not checked."},
         {"key Tab", "Advanced collapsed push button."},
         {"key Return", "expanded"},
-        {"key Return", "collapsed"},
-        {"key Return", "expanded"},
         {"key Tab", "Service text.|https://quillo.new selected."},
         {"key ctrl+a", ""},
         {"type https://127.0.0.1:9", ""},
