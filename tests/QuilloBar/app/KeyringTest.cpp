@@ -89,7 +89,6 @@ TEST_F(KeyringTest, EachKeyringStateEndsInItsOwnLine) {
         delegate->showSettings();
         settle();
         SettingsModel& form = delegate->form();
-        EXPECT_EQ(std::pair(form.keySaved(), form.needsUnlock()), std::pair(true, true));
         ASSERT_TRUE(before());
         form.unlock();
         EXPECT_FALSE(button("Save")->isEnabled());
@@ -120,7 +119,6 @@ TEST_F(KeyringTest, SaveIntoALockedKeyringKeepsTheTypedKeyWhenRefused) {
             GTEST_SKIP() << "QUILLO_TEST_DISPLAY names no X server (scripts/test.sh starts Xvfb)";
         }
         form.save();
-        EXPECT_TRUE(delegate->keyring().working());
         EXPECT_TRUE(session.answerPrompt(answer));
         settle();
         EXPECT_EQ(form.key(), answer ? QString() : QStringLiteral("new-key"));
