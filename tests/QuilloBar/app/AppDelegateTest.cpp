@@ -164,14 +164,7 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
         SCOPED_TRACE(expected.join(u',').toStdString());
         storeSecrets(token, webhook);
         const QString build = authorized ? delegate->fingerprint() : QStringLiteral("earlier");
-        store([&](Preferences& stored) {
-            stored.setBoolean(PreferenceKey::didShowWelcome, true);
-            stored.setString(PreferenceKey::authorizedBuild, build);
-            stored.setBoolean(PreferenceKey::automatic, true);
-        });
-        makeDelegate();
-        delegate->applicationDidFinishLaunching();
-        settle();
+        launch(build, true);
         EXPECT_TRUE(delegate->timer()->isActive());
         SettingsModel& form = delegate->form();
         if (unlock) {
@@ -190,31 +183,22 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
     }
 }
 
-// The question names what will happen; only "Deliver" starts a run. Printer
-// names reach the question unchanged (the dialog shows them as plain text).
+// The question names what will happen, with the page count in force; only
+// "Deliver" starts a run. Printer names reach the question unchanged (the
+// dialog shows them as plain text).
 TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
-    const QString office =
-        QStringLiteral("Print one copy to <b>Office</b>, up to %1 US Letter "
-                       "pages. Previously printed issues are not printed twice.");
-    const QString upload = QStringLiteral(
-        "Upload a monochrome image of the front page to TRMNL\u2019s cloud. It may include private "
-        "issue content. The display updates on its next Wi-Fi refresh. Remaining pages stay in "
-        "the PDF.");
-    const QString printer = QStringLiteral("<b>Office</b>");
-    // Destination, printer, stored pages, webhook, answer, the question's
-    // informative text.
-    const std::vector<std::tuple<const char*, Stored, int, Stored, bool, QString>> cases{
-        {"printer", printer, 0, std::nullopt, false, office.arg(3)},
-        {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
-    };
-    for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {
-        SCOPED_TRACE(destination);
-        makeDelegate();
-        defaults().setString(PreferenceKey::destination, QString::fromLatin1(destination));
-        defaults().setString(PreferenceKey::printer, storedPrinter);
-        defaults().setInteger(PreferenceKey::maxPages, pages);
-        holdSecrets(QStringLiteral("key"), webhook);
+    const QString informative = QStringLiteral(
+        "Print one copy to <b>Office</b>, up to 3 US Letter pages. Previously printed issues are "
+        "not printed twice.\n\nUpload a monochrome image of the front page to TRMNL\u2019s cloud. "
+        "It may include private issue content. The display updates on its next Wi-Fi refresh. "
+        "Remaining pages stay in the PDF.");
+    defaults().setString(PreferenceKey::destination, QStringLiteral("both"));
+    defaults().setString(PreferenceKey::printer, QStringLiteral("<b>Office</b>"));
+    defaults().setInteger(PreferenceKey::maxPages, 0); // out of range: the default, 3
+    holdSecrets(QStringLiteral("key"), hook);
+    for (const bool answer : {false, true}) {
         deliver = answer;
+        questions.clear();
         delegate->syncNow();
         EXPECT_EQ(questions, QStringList{"Deliver your latest newspaper?|" + informative});
         EXPECT_EQ(delegate->running(), answer);

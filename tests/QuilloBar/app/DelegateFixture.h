@@ -118,6 +118,19 @@ protected:
         stored.sync();
     }
 
+    // Launches as a reader who has seen the welcome, with the stored
+    // authorization naming `build`, and waits for the launch's keyring read.
+    void launch(const QString& build, bool automatic, const QStringList& arguments = {}) {
+        store([&](Preferences& stored) {
+            stored.setBoolean(PreferenceKey::didShowWelcome, true);
+            stored.setString(PreferenceKey::authorizedBuild, build);
+            stored.setBoolean(PreferenceKey::automatic, automatic);
+        });
+        makeDelegate(arguments);
+        delegate->applicationDidFinishLaunching();
+        settle();
+    }
+
     // Stores the secrets and lets the delegate read them as at launch; the
     // check that read starts is over and forgotten on return.
     void holdSecrets(const Stored& key, const Stored& webhook) {

@@ -40,14 +40,8 @@ protected:
 // check runs, with nothing asked of the reader.
 TEST_F(KeyringTest, LockedAtLaunchIsNamedAndFollowedUntilUnlockedElsewhere) {
     storeSecrets(key, hook);
-    store([this](Preferences& stored) {
-        stored.setBoolean(PreferenceKey::didShowWelcome, true);
-        stored.setString(PreferenceKey::authorizedBuild, delegate->fingerprint());
-    });
     ASSERT_TRUE(session.restartKeyringLocked());
-    makeDelegate({QStringLiteral("--show-settings")});
-    delegate->applicationDidFinishLaunching();
-    settle();
+    launch(delegate->fingerprint(), false, {QStringLiteral("--show-settings")});
     const SettingsModel& form = delegate->form();
     EXPECT_EQ(statuses, QStringList({connect, locked}));
     EXPECT_EQ(std::pair(form.keySaved(), form.needsUnlock()), std::pair(true, true));
