@@ -81,6 +81,7 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
         {.line = stopped, .calls = "download print", .print = "disabled\nAlready printed\n"},
         {.line = stopped, .calls = "download print", .print = "No issue today\n"},
         {.line = "Validated PDF is unavailable", .pdf = Pdf::missing},
+        {.line = notAnIssue, .destination = "display", .pdf = Pdf::notAPdf, .webhook = hook},
         {.line = sent + " \u00B7 " + notAnIssue,
          .calls = "download print",
          .destination = "both",
