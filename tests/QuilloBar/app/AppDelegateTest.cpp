@@ -130,23 +130,12 @@ TEST_F(AppDelegateTest, RunsNeedTheirDevicesAndEachToolAnswerGivesItsLine) {
 // what another process (configure mode) wrote meanwhile.
 TEST_F(AppDelegateTest, RunTakesTheStoredSettingsWhenItStarts) {
     holdSecrets(QStringLiteral("key-1"), hook);
-    tool.hold(download);
     defaults().setString(PreferenceKey::destination, QStringLiteral("both"));
     defaults().setString(PreferenceKey::printer, QStringLiteral("Office"));
-
-    delegate->runAgent(false);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.lines("calls").contains(download); }, 20000));
-    defaults().setBoolean(PreferenceKey::automatic, true);
-    tool.release();
-    ASSERT_TRUE(QTest::qWaitFor([this] { return !delegate->running(); }, 20000));
-    EXPECT_EQ(statuses, QStringList({checking, readyOff}));
-
-    defaults().setString(PreferenceKey::origin, QStringLiteral("https://news.example/"));
     defaults().setInteger(PreferenceKey::maxPages, 4);
     defaults().sync();
     command(QStringLiteral("/bin/sed"), {"-i", "s/Office/Kitchen Laser/", defaults().filePath()});
     run(true);
-    EXPECT_TRUE(tool.lines("download.env").contains("QUILLO_URL=https://news.example/"));
     EXPECT_EQ(tool.lines("print.args").mid(1, 4),
               QStringList({"--printer", "Kitchen Laser", "--max-pages", "4"}));
     // The display alone checks up to four pages, whatever the page count.
@@ -165,10 +154,8 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
     const QString key = QStringLiteral("key");
     const QStringList unauthorized{connect, QStringLiteral("Waiting for keyring approval\u2026")};
     const QString missing = QStringLiteral("Add your delivery key");
-    const QString connected = QStringLiteral("Connected \u00B7 automatic delivery on");
     const std::vector<std::tuple<bool, Stored, Stored, bool, QStringList>> cases{
         {false, key, hook, false, {connect}},
-        {true, key, {}, false, {connect, connected, checking, readyOn}},
         {true, {}, {}, false, {connect, "Authorize your connection in Settings"}},
         {false, key, hook, true,
          unauthorized + QStringList{"Connection authorized", checking, readyOn}},
@@ -178,15 +165,7 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
         SCOPED_TRACE(expected.join(u',').toStdString());
         storeSecrets(token, webhook);
         const QString build = authorized ? delegate->fingerprint() : QStringLiteral("earlier");
-        store([&](Preferences& stored) {
-            stored.setBoolean(PreferenceKey::didShowWelcome, true);
-            stored.setString(PreferenceKey::authorizedBuild, build);
-            stored.setBoolean(PreferenceKey::automatic, true);
-        });
-        makeDelegate();
-        delegate->applicationDidFinishLaunching();
-        settle();
-        EXPECT_EQ(delegate->timer()->interval(), 300'000);
+        launch(build, true);
         EXPECT_TRUE(delegate->timer()->isActive());
         SettingsModel& form = delegate->form();
         if (unlock) {
@@ -203,59 +182,27 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
                   authorized || (unlock && token) ? delegate->fingerprint() : build);
         EXPECT_EQ(delegate->keyring().webhook(), authorized || unlock ? webhook : std::nullopt);
     }
-
-    // A request while a run is in flight changes nothing.
-    store([](Preferences& stored) {
-        stored.setString(PreferenceKey::authorizedBuild, QStringLiteral("earlier"));
-    });
-    makeDelegate();
-    holdSecrets(QStringLiteral("old key"), hook);
-    storeSecrets(QStringLiteral("new key"), hook);
-    tool.hold(download);
-    delegate->runAgent(false);
-    ASSERT_TRUE(QTest::qWaitFor([this] { return tool.lines("calls").contains(download); }, 20000));
-    statuses.clear();
-    delegate->authorizeKey();
-    tool.release();
-    settle();
-    EXPECT_EQ(statuses, QStringList{readyOn});
-    EXPECT_EQ(delegate->keyring().deliveryKey(), QStringLiteral("old key"));
-    EXPECT_EQ(defaults().string(PreferenceKey::authorizedBuild), QStringLiteral("earlier"));
 }
 
-// The question names what will happen; without the device it needs, the
-// settings window opens instead; only "Deliver" starts a run. Printer names
-// reach the question as plain text.
+// The question names what will happen, with the page count in force; only
+// "Deliver" starts a run. Printer names reach the question unchanged (the
+// dialog shows them as plain text).
 TEST_F(AppDelegateTest, SyncNowAsksFirstAndDeliversOnlyWhenTold) {
-    const QString office =
-        QStringLiteral("Print one copy to <b>Office</b>, up to %1 US Letter "
-                       "pages. Previously printed issues are not printed twice.");
-    const QString upload = QStringLiteral(
-        "Upload a monochrome image of the front page to TRMNL\u2019s cloud. It may include private "
-        "issue content. The display updates on its next Wi-Fi refresh. Remaining pages stay in "
-        "the PDF.");
-    const QString printer = QStringLiteral("<b>Office</b>");
-    // Destination, printer, stored pages, webhook, answer, the question's
-    // informative text (none: the settings window opens).
-    const std::vector<std::tuple<const char*, Stored, int, Stored, bool, QString>> cases{
-        {"printer", std::nullopt, 2, hook, true, {}},
-        {"printer", printer, 0, std::nullopt, false, office.arg(3)},
-        {"both", printer, 4, hook, true, office.arg(4) + "\n\n" + upload},
-    };
-    for (const auto& [destination, storedPrinter, pages, webhook, answer, informative] : cases) {
-        SCOPED_TRACE(destination);
-        makeDelegate();
-        defaults().setString(PreferenceKey::destination, QString::fromLatin1(destination));
-        defaults().setString(PreferenceKey::printer, storedPrinter);
-        defaults().setInteger(PreferenceKey::maxPages, pages);
-        holdSecrets(QStringLiteral("key"), webhook);
+    const QString informative = QStringLiteral(
+        "Print one copy to <b>Office</b>, up to 3 US Letter pages. Previously printed issues are "
+        "not printed twice.\n\nUpload a monochrome image of the front page to TRMNL\u2019s cloud. "
+        "It may include private issue content. The display updates on its next Wi-Fi refresh. "
+        "Remaining pages stay in the PDF.");
+    defaults().setString(PreferenceKey::destination, QStringLiteral("both"));
+    defaults().setString(PreferenceKey::printer, QStringLiteral("<b>Office</b>"));
+    defaults().setInteger(PreferenceKey::maxPages, 0); // out of range: the default, 3
+    holdSecrets(QStringLiteral("key"), hook);
+    for (const bool answer : {false, true}) {
         deliver = answer;
+        questions.clear();
         delegate->syncNow();
-        const bool asked = !informative.isEmpty();
-        EXPECT_EQ(questions, asked ? QStringList{"Deliver your latest newspaper?|" + informative}
-                                   : QStringList());
-        EXPECT_EQ(delegate->settingsWindow() != nullptr, !asked);
-        EXPECT_EQ(delegate->running(), asked && answer);
+        EXPECT_EQ(questions, QStringList{"Deliver your latest newspaper?|" + informative});
+        EXPECT_EQ(delegate->running(), answer);
         settle();
     }
 }
@@ -338,7 +285,6 @@ TEST_F(AppDelegateTest, SaveStoresOnlyAFormThatPassesAndIsConfirmed) {
         EXPECT_EQ(delegate->status(), saved ? readyOn : status);
         EXPECT_EQ(Vault::lookup(SecretAccount::deliveryKey, false).value,
                   saved ? std::optional(QStringLiteral("key-1")) : std::nullopt);
-        EXPECT_EQ(Vault::lookup(SecretAccount::einkWebhook, false).value.has_value(), saved);
         EXPECT_EQ(QFileInfo::exists(loginItem), saved);
         Preferences stored(preferencesFile);
         EXPECT_EQ(stored.string(PreferenceKey::printer),

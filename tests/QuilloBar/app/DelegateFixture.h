@@ -33,8 +33,8 @@ const QString download = QStringLiteral("download");
 const QString hook = QStringLiteral("https://trmnl.example/hook");
 
 // Stands in for the companion tool in a temporary install tree: records each
-// call (the step is its first argument: download, print or sync), its
-// arguments and its QUILLO_ variables, and answers with the output and exit
+// call (the step is its first argument: download, print or sync) and its
+// arguments, and answers with the output and exit
 // status given for the step, after release() when the step is held.
 class StandInTool {
 public:
@@ -45,7 +45,6 @@ public:
         testing::writeProgram(root.filePath("libexec/quillo/quillo-print"), R"sh(#!/bin/sh
 state="$(dirname "$0")/../../state"
 printf '%s\n' "$@" >"$state/$1.args"
-env | grep -E '^QUILLO_(URL|PRINT_TOKEN|EINK_WEBHOOK)=' | sort >"$state/$1.env"
 printf '%s\n' "$1" >>"$state/calls"
 [ -e "$state/$1.hold" ] && while [ ! -e "$state/released" ]; do sleep 0.02; done
 [ -e "$state/$1.out" ] && { read -r status; cat; } <"$state/$1.out"
@@ -58,7 +57,7 @@ exit "${status:-0}"
     }
     void hold(const QString& step) const { testing::writeFile(state(step + ".hold"), {}); }
     void release() const { testing::writeFile(state("released"), {}); }
-    // "calls", or the step's last "<step>.args" or "<step>.env".
+    // "calls", or the step's last "<step>.args".
     [[nodiscard]] QStringList lines(const QString& name) const {
         return QString::fromUtf8(testing::readFile(state(name))).split(u'\n', Qt::SkipEmptyParts);
     }
@@ -117,6 +116,19 @@ protected:
         Preferences stored(preferencesFile);
         write(stored);
         stored.sync();
+    }
+
+    // Launches as a reader who has seen the welcome, with the stored
+    // authorization naming `build`, and waits for the launch's keyring read.
+    void launch(const QString& build, bool automatic, const QStringList& arguments = {}) {
+        store([&](Preferences& stored) {
+            stored.setBoolean(PreferenceKey::didShowWelcome, true);
+            stored.setString(PreferenceKey::authorizedBuild, build);
+            stored.setBoolean(PreferenceKey::automatic, automatic);
+        });
+        makeDelegate(arguments);
+        delegate->applicationDidFinishLaunching();
+        settle();
     }
 
     // Stores the secrets and lets the delegate read them as at launch; the

@@ -232,8 +232,6 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
         QString nextLine;
     };
     const std::vector<Case> cases{
-        {Step::check, Kill::agent, {}, delivered},
-        {Step::check, Kill::tool, "Check failed: " + killed, delivered},
         {Step::download, Kill::agent, {}, delivered},
         {Step::download, Kill::tool, "Check failed: " + killed, delivered},
         {Step::sent, Kill::agent, {}, joined({again, uploaded})},
