@@ -166,6 +166,7 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
         storeSecrets(token, webhook);
         const QString build = authorized ? delegate->fingerprint() : QStringLiteral("earlier");
         launch(build, true);
+        EXPECT_EQ(delegate->timer()->interval(), 300'000);
         EXPECT_TRUE(delegate->timer()->isActive());
         SettingsModel& form = delegate->form();
         if (unlock) {
