@@ -13,10 +13,8 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
-#include <QTest>
 #include <QTimer>
 #include <QUrl>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>

@@ -17,7 +17,6 @@
 #include <QTest>
 #include <cmath>
 #include <gtest/gtest.h>
-#include <optional>
 
 namespace quillo {
 namespace {
