@@ -13,10 +13,8 @@
 #include "tests/support/QuilloBarProcess.h"
 
 #include <QDir>
-#include <QTest>
 #include <QTimer>
 #include <QUrl>
-#include <cstdlib>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -166,6 +164,7 @@ TEST_F(AppDelegateTest, OnlyAnAuthorizedBuildOrTheReadersUnlockReadsTheKey) {
         storeSecrets(token, webhook);
         const QString build = authorized ? delegate->fingerprint() : QStringLiteral("earlier");
         launch(build, true);
+        EXPECT_EQ(delegate->timer()->interval(), 300'000);
         EXPECT_TRUE(delegate->timer()->isActive());
         SettingsModel& form = delegate->form();
         if (unlock) {

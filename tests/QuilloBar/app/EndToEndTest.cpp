@@ -225,13 +225,7 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
                          bytes.contains(hook) || bytes.contains(plugin.toUtf8()));
     };
     enum class Kill { agent, tool };
-    struct Case {
-        Step step;
-        Kill kill;
-        QString faultLine;
-        QString nextLine;
-    };
-    const std::vector<Case> cases{
+    const std::vector<std::tuple<Step, Kill, QString, QString>> cases{
         {Step::download, Kill::agent, {}, delivered},
         {Step::download, Kill::tool, "Check failed: " + killed, delivered},
         {Step::sent, Kill::agent, {}, joined({again, uploaded})},
@@ -240,40 +234,40 @@ TEST_F(EndToEnd, KillAtEveryStepNeverPrintsTwiceNorLeavesAHalfCacheNorASecret) {
          joined({again, uploaded})},
     };
     int number = 0;
-    for (const auto& testCase : cases) {
+    for (const auto& [step, target, faultLine, nextLine] : cases) {
         const QString id = QStringLiteral("issue-%1").arg(++number);
         SCOPED_TRACE(id.toStdString());
         publish(id + "-old");
         ASSERT_EQ(deliver().last(), delivered);
-        publish(id, testCase.step != Step::sent ? std::optional(testCase.step) : std::nullopt);
-        cups.stall(testCase.step == Step::sent ? QStringLiteral("Release-Job request") : QString());
+        publish(id, step != Step::sent ? std::optional(step) : std::nullopt);
+        cups.stall(step == Step::sent ? QStringLiteral("Release-Job request") : QString());
         const QStringList fault = deliver([&](QProcess& agent) {
-            waitUntil([&] { return reached(testCase.step); });
+            waitUntil([&] { return reached(step); });
             QList<qint64> found;
             waitUntil([&found] { return (found = tools()).size() == 1; });
             const QString tool = QStringLiteral("/proc/%1/").arg(found.value(0));
             const QString self = QStringLiteral("/proc/%1/").arg(agent.processId());
-            const bool upload = testCase.step == Step::upload;
+            const bool upload = step == Step::upload;
             EXPECT_EQ(holds(readFile(tool + "environ")), std::pair(!upload, upload));
             for (const QString& file : {tool + "cmdline", self + "environ", self + "cmdline"}) {
                 EXPECT_EQ(holds(readFile(file)), std::pair(false, false)) << file.toStdString();
             }
             EXPECT_TRUE(QString::fromUtf8(readFile(tool + "limits"))
                             .contains(QRegularExpression("Max core file size +0 +0 ")));
-            if (testCase.kill == Kill::agent) {
+            if (target == Kill::agent) {
                 agent.kill();
             } else {
                 ::kill(static_cast<pid_t>(found.value(0)), SIGKILL);
             }
         });
-        EXPECT_EQ(fault.value(1), testCase.faultLine);
+        EXPECT_EQ(fault.value(1), faultLine);
         // A tool whose agent died carries on once the far side does.
         service.release();
         cups.stall({});
         waitUntil([] { return tools().isEmpty(); });
         expectWholeCache(false);
 
-        EXPECT_EQ(deliver().last(), testCase.nextLine);
+        EXPECT_EQ(deliver().last(), nextLine);
         expectWholeCache(true);
         EXPECT_EQ(QJsonDocument::fromJson(readFile(feed() + "/latest.json"))["issue"].toString(),
                   id);

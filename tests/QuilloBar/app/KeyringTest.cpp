@@ -13,7 +13,6 @@ namespace quillo {
 namespace {
 
 const QString key = QStringLiteral("key");
-const QString authorized = QStringLiteral("Connection authorized");
 const QString locked =
     QStringLiteral("Keyring \u201CLogin\u201D is locked \u00B7 choose Unlock\u2026 in Settings");
 
@@ -63,7 +62,7 @@ TEST_F(KeyringTest, LockedAtLaunchIsNamedAndFollowedUntilUnlockedElsewhere) {
 TEST_F(KeyringTest, EachKeyringStateEndsInItsOwnLine) {
     const auto lockedOnDisk = [this] { return session.restartKeyringLocked(); };
     const std::vector<std::tuple<QString, std::function<bool()>, std::optional<bool>>> cases{
-        {authorized, lockedOnDisk, true},
+        {"Connection authorized", lockedOnDisk, true},
         {"Keyring \u201CLogin\u201D stays locked \u00B7 choose Unlock\u2026 to try again",
          lockedOnDisk, false},
         {"Could not read your key: No keyring service is running on this desktop",

@@ -82,8 +82,8 @@ TEST(SingleInstance, LaterLaunchesReopenTheRunningAgentWhichMayHaveDied) {
 }
 
 // The status line is cut after 90 user-perceived characters (an accent and
-// its letter are one) and stays one literal line. (The items' states, the
-// tray shell reads end to end.)
+// its letter are one) and stays one literal line. "Read latest issue" waits
+// for a cached issue. (The other items' states, the tray shell reads end to end.)
 TEST(StatusMenu, TitleIsTheStatusCutToOneLiteralLine) {
     const QString accent = QStringLiteral("e\u0301");
     const QString a89 = QString(89, u'a');
@@ -97,6 +97,7 @@ TEST(StatusMenu, TitleIsTheStatusCutToOneLiteralLine) {
         menu.show({status});
         EXPECT_EQ(menu.menu()->actions()[0]->text(), title) << status.toStdString();
     }
+    EXPECT_FALSE(menu.menu()->actions()[2]->isEnabled()) << "Read latest issue without an issue";
 }
 
 } // namespace

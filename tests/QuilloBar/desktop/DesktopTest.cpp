@@ -109,22 +109,19 @@ TEST(Desktops, KWinMarksTheWindowOnARelaunchWithoutToken) {
 // Dark and dark on Breeze, as it does for an icon in KDE's text style; one
 // filled with a fixed colour (GNOME's #bebebe, gray level 190) fails both rows.
 TEST(Desktops, PlasmaDrawsTheTrayIconInThePanelsTextColour) {
-    struct Row {
-        const char* scheme;
-        int glyphLow; // the glyph's gray levels
-        int glyphHigh;
-    };
-    for (const Row& row : {Row{"BreezeDark", 225, 255}, Row{"BreezeLight", 0, 80}}) {
-        SCOPED_TRACE(row.scheme);
+    // The scheme, then the glyph's lowest and highest gray level.
+    for (const auto& [scheme, low, high] :
+         {std::tuple{"BreezeDark", 225, 255}, {"BreezeLight", 0, 80}}) {
+        SCOPED_TRACE(scheme);
         const auto lines = runDesktop(QStringLiteral("plasma_shell.py"),
-                                      {testing::buildRoot(), QString::fromLatin1(row.scheme)});
+                                      {testing::buildRoot(), QString::fromLatin1(scheme)});
         if (lines.contains("skip:")) {
             GTEST_SKIP() << lines["skip:"].join(' ').toStdString();
         }
         const QStringList tray = lines["tray"];
         ASSERT_EQ(tray.size(), 2) << tray.join(' ').toStdString();
-        EXPECT_GE(tray[0].toInt(), row.glyphLow) << "on a panel of " << tray[1].toStdString();
-        EXPECT_LE(tray[0].toInt(), row.glyphHigh) << "on a panel of " << tray[1].toStdString();
+        EXPECT_GE(tray[0].toInt(), low) << "on a panel of " << tray[1].toStdString();
+        EXPECT_LE(tray[0].toInt(), high) << "on a panel of " << tray[1].toStdString();
     }
 }
 

@@ -128,16 +128,12 @@ protected:
 // would be neither, and so is it in a panel that restarted. A click on it
 // reaches the agent, whose menu opens below.
 TEST_F(Panel, DrawsTheTrayIconInThePanelsColourAndOpensTheMenuOnAClick) {
-    struct Row {
-        bool dark;
-        double background;
-        int glyphLow; // the glyph's gray levels
-        int glyphHigh;
-    };
-    for (const Row& row : {Row{true, 0.1, 216, 255}, Row{false, 0.95, 0, 119}}) {
-        SCOPED_TRACE(row.dark ? "dark panel" : "light panel");
-        startPanel(row.dark, row.background);
-        const int backgroundLevel = static_cast<int>(row.background * 255);
+    // Dark or light, the panel's gray, then the glyph's lowest and highest gray level.
+    for (const auto& [dark, background, low, high] :
+         {std::tuple{true, 0.1, 216, 255}, {false, 0.95, 0, 119}}) {
+        SCOPED_TRACE(dark ? "dark panel" : "light panel");
+        startPanel(dark, background);
+        const int backgroundLevel = static_cast<int>(background * 255);
         QImage before;
         ASSERT_TRUE(QTest::qWaitFor(
             [&] {
@@ -158,7 +154,7 @@ TEST_F(Panel, DrawsTheTrayIconInThePanelsColourAndOpensTheMenuOnAClick) {
                 [&] {
                     // A glyph's worth, not a panel that is not drawn yet.
                     const QImage shot = screenshot(environment);
-                    const auto [count, box] = between(shot, row.glyphLow, row.glyphHigh);
+                    const auto [count, box] = between(shot, low, high);
                     glyph = box;
                     return count >= 40 && box.width() <= 40 && box.height() <= 40;
                 },

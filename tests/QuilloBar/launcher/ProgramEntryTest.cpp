@@ -37,7 +37,6 @@ TEST(RenderMode, RejectsBadRequestsOnOneLineAndRendersAGoodOneQuietly) {
     const QByteArray invalidIssue = failed + "The issue must contain portrait US Letter pages.\n";
     const std::vector<std::pair<QByteArray, QByteArray>> cases{
         {R"({"pdf":"@PDF@","output":"@OUT@","model":"OG"})", invalidIssue},
-        {R"({"pdf":"@PDF@","output":"@OUT@","model":1})", invalidIssue},
         {R"({"pdf":"@PDF@","output":null,"model":"og"})", invalidIssue},
         {R"([{"pdf":"@PDF@","output":"@OUT@","model":"og"}])", invalidIssue},
         {R"({"pdf":"@PDF@.missing","output":"@OUT@","model":"x"})", invalidIssue},
