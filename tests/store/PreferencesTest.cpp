@@ -18,7 +18,6 @@ TEST(Preferences, DerivedReadingsUseOnlyValuesTheyKnowAndReadsSurviveARestart) {
     const QJsonValue null(QJsonValue::Null);
     const std::vector<std::tuple<QLatin1StringView, QJsonValue, QString>> rows{
         {maxPages, 4, "4"},
-        {maxPages, 2.9, "2"},
         {maxPages, 0, "3"},
         {maxPages, 5, "3"},
         {maxPages, 4294967297.0, "3"},
