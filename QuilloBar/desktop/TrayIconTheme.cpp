@@ -232,9 +232,8 @@ bool TrayItemObject::forwardMethod(const QDBusMessage& message) const {
 }
 
 void TrayItemObject::relaySignal() {
-    const QObject* from = sender();
-    const QByteArray name = from != nullptr ? from->metaObject()->method(senderSignalIndex()).name()
-                                            : QByteArrayLiteral("NewIcon");
+    // Only ever reached through a connection to one of the adaptor's signals.
+    const QByteArray name = sender()->metaObject()->method(senderSignalIndex()).name();
     QDBusConnection(connectionName_)
         .send(QDBusMessage::createSignal(itemPath, itemInterface, QString::fromLatin1(name)));
 }
